@@ -1,0 +1,45 @@
+// Turns the control's state into what the transfer sends: the URL split into
+// server and object, the server split into host and port, and the form body.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/State.h"
+
+namespace vizadavu::detail {
+
+struct UrlParts {
+  Text ServerName;
+  Text ObjectName;  // from the first "/" after the server on; may be empty
+};
+
+// "scheme://server/path" skips the scheme and both slashes; a URL without them
+// ("example.test", "127.0.0.1:8080/form") is server and path as it stands.
+// nullopt when the URL is empty or ends right after its scheme ("http:/").
+std::optional<UrlParts> SplitUrl(const Text& url);
+
+struct Endpoint {
+  Text host;  // without IPv6 brackets
+  std::uint16_t port;
+};
+
+// The host and port of a server name: "host", "host:8080", "[::1]:8080", "::1".
+// Without a port, 443 (or 80 when secureModeOff). nullopt for an empty host or a
+// port that is not a number in 1..65535.
+std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff);
+
+// Appends the escaped form of `raw`: letters, digits and ":/.?=_-$(){}~&" pass,
+// a space becomes "+", every other character "%XX" of its code-page byte.
+// With escapeSeparators, "&" and "=" are escaped too (for names and values).
+void AppendUrlEncoded(std::string& out, std::u16string_view raw, bool escapeSeparators);
+
+// The urlencoded body: "name=value" for every entry 1..count whose name is not
+// empty and whose value is not empty once spaces are trimmed, joined with "&".
+// nullopt when no entry qualifies (nothing to send).
+std::optional<std::string> EncodeFormBody(const std::vector<FormVar>& vars, Long count);
+
+}  // namespace vizadavu::detail

@@ -1,0 +1,223 @@
+// The transfer engine: one complete exchange per assignment of Action, driven
+// step by step through the internet boundary, reporting only through events.
+#include <chrono>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "control/Encoding.h"
+#include "control/State.h"
+#include "platform/CodePage.h"
+
+namespace vizadavu::detail {
+namespace {
+
+namespace inet = platform::inet;
+using platform::Handle;
+
+constexpr std::string_view kAgent = "Tormelo/1.0";
+constexpr std::string_view kVersion = "HTTP/1.0";
+constexpr std::string_view kHeaders[] = {
+    "Accept-Language: en\r\n",
+    "Connection: Keep-Alive\r\n",
+    "Content-Type: application/x-www-form-urlencoded\r\n",
+};
+constexpr std::uint32_t kHeaderFlags = inet::kAddReqFlagReplace | inet::kAddReqFlagAdd;
+constexpr std::uint32_t kPlainFlags =
+    inet::kFlagReload | inet::kFlagNoCacheWrite | inet::kFlagNoAutoRedirect;
+constexpr std::uint32_t kSecureFlags = kPlainFlags | inet::kFlagSecure |
+                                       inet::kFlagIgnoreCertDateInvalid |
+                                       inet::kFlagIgnoreCertCnInvalid;
+struct Option {
+  std::uint32_t number;
+  std::uint32_t milliseconds;
+};
+constexpr Option kTimeouts[] = {
+    {inet::kOptionConnectTimeout, 30000},
+    {inet::kOptionReceiveTimeout, 120000},
+    {inet::kOptionSendTimeout, 60000},
+};
+constexpr std::chrono::seconds kPause{1};
+constexpr std::uint32_t kChunkSize = 2048;
+constexpr Long kStatusSending = 21;
+constexpr Long kStatusSent = 30;
+
+// Thrown past the engine's own error handling when a host handler throws, so
+// that the host's exception reaches the caller of Action after the handles close.
+struct HostAbort {};
+
+class Transfer {
+ public:
+  Transfer(vizADAVU& control, vizADAVU::State& s) : control_(control), s_(s) {
+    s_.transferRunning = true;
+  }
+  ~Transfer() {
+    CloseHandles();
+    s_.transferRunning = false;
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  void Run(Integer action) {
+    std::uint32_t code = 0;
+    try {
+      code = Steps(action);
+    } catch (const HostAbort&) {
+      CloseHandles();
+      std::rethrow_exception(hostException_);
+    } catch (const std::bad_alloc&) {
+      code = static_cast<std::uint32_t>(errors::NotEnoughMemory);
+    } catch (const std::exception&) {
+      code = static_cast<std::uint32_t>(errors::InternalError);
+    }
+    CloseHandles();
+    // The handles are closed, so a host exception from here on simply propagates.
+    if (s_.events == nullptr) return;
+    if (failed_) {
+      const std::string text = std::to_string(static_cast<Long>(code));
+      s_.events->Error(Text(text.begin(), text.end()));
+    } else {
+      s_.events->EndTransfer();
+    }
+  }
+
+ private:
+  // Runs the exchange up to the read; returns the error code once failed_ is set.
+  std::uint32_t Steps(Integer action) {
+    platform::Internet& net = s_.internet;
+    WipeText(s_.ReceiveText);
+
+    session_ = net.OpenSession(kAgent, inet::kOpenTypePreconfig);
+    if (session_ == platform::kNullHandle) return Failed(net.LastError());
+
+    const auto parts = SplitUrl(s_.URL);
+    if (!parts) return Failed(errors::InvalidUrl);
+    s_.ServerName = parts->ServerName;
+    s_.ObjectName = parts->ObjectName;
+    const auto endpoint = SplitServer(s_.ServerName, control_.Secure_Mode_Off);
+    if (!endpoint) return Failed(errors::InvalidUrl);
+
+    connection_ = net.Connect(session_, TextToAnsi(endpoint->host), endpoint->port, "", "",
+                              inet::kServiceHttp);
+    if (connection_ == platform::kNullHandle) return Failed(net.LastError());
+
+    const std::string_view verb = action == 1 ? "POST" : "GET";
+    request_ = net.OpenRequest(connection_, verb, TextToAnsi(s_.ObjectName), kVersion,
+                               control_.Secure_Mode_Off ? kPlainFlags : kSecureFlags);
+    if (request_ == platform::kNullHandle) return Failed(net.LastError());
+
+    for (std::string_view header : kHeaders) net.AddRequestHeaders(request_, header, kHeaderFlags);
+    for (const Option& option : kTimeouts) {
+      if (!net.SetOption(request_, option.number, option.milliseconds)) {
+        return Failed(net.LastError());
+      }
+    }
+
+    const std::chrono::nanoseconds start = s_.clock.Now();
+    while (s_.clock.Now() - start < kPause) Yield();
+    RaiseStatus(kStatusSending);
+
+    std::optional<std::string> body;
+    const Long count = control_.FormVarCount();
+    if (count >= 1 && s_.FormVars) body = EncodeFormBody(*s_.FormVars, count);
+    if (!net.SendRequest(request_, body ? std::optional<std::string_view>(*body) : std::nullopt)) {
+      return Failed(net.LastError());
+    }
+    RaiseStatus(kStatusSent);
+
+    const bool read = control_.ReceiveBufferSize < 0 ? ChunkedRead() : SingleRead();
+    if (!read) return Failed(net.LastError());
+    return 0;
+  }
+
+  // Appends the reply in 2048-byte reads until the body ends. A failed read
+  // keeps what arrived and fails the transfer.
+  bool ChunkedRead() {
+    s_.ReceiveBytes.emplace(kChunkSize);
+    bool more = true;
+    bool ok = true;
+    while (more) {
+      std::uint32_t count = 0;
+      more = s_.internet.ReadFile(request_, s_.ReceiveBytes->data(), kChunkSize, count);
+      s_.ReceiveBytes->NoteWritten(count);
+      ok = more;
+      s_.BytesRead = static_cast<Long>(count);
+      if (count > 0) platform::AppendAnsiAsText(s_.ReceiveText, s_.ReceiveBytes->data(), count);
+      if (count == 0) more = false;
+      Yield();
+    }
+    return ok;
+  }
+
+  // One read of ReceiveBufferSize bytes into a buffer one byte larger; what the
+  // reply holds beyond it is not fetched.
+  bool SingleRead() {
+    const auto wanted = static_cast<std::uint32_t>(control_.ReceiveBufferSize);
+    s_.ReceiveBytes.reset();
+    s_.ReceiveBytes.emplace(std::size_t{wanted} + 1);
+    std::uint32_t count = 0;
+    const bool ok = s_.internet.ReadFile(request_, s_.ReceiveBytes->data(), wanted, count);
+    s_.ReceiveBytes->NoteWritten(count);
+    s_.BytesRead = static_cast<Long>(count);
+    return ok;
+  }
+
+  std::uint32_t Failed(std::uint32_t code) {
+    failed_ = true;
+    return code;
+  }
+  std::uint32_t Failed(Long code) { return Failed(static_cast<std::uint32_t>(code)); }
+
+  // Closes request, connection and session in that order, exactly once; a
+  // handle never opened goes as the null handle.
+  void CloseHandles() {
+    if (closed_) return;
+    closed_ = true;
+    s_.internet.CloseHandle(request_);
+    s_.internet.CloseHandle(connection_);
+    s_.internet.CloseHandle(session_);
+  }
+
+  template <class F>
+  void Raise(F&& call) {
+    if (s_.events == nullptr) return;
+    try {
+      call();
+    } catch (...) {
+      hostException_ = std::current_exception();
+      throw HostAbort{};
+    }
+  }
+
+  void RaiseStatus(Long code) {
+    Raise([&] { s_.events->Status(code, Text()); });
+    Yield();
+  }
+
+  void Yield() {
+    try {
+      s_.Yield();
+    } catch (...) {
+      hostException_ = std::current_exception();
+      throw HostAbort{};
+    }
+  }
+
+  vizADAVU& control_;
+  vizADAVU::State& s_;
+  Handle session_ = platform::kNullHandle;
+  Handle connection_ = platform::kNullHandle;
+  Handle request_ = platform::kNullHandle;
+  bool closed_ = false;
+  bool failed_ = false;
+  std::exception_ptr hostException_;
+};
+
+}  // namespace
+
+void RunTransfer(vizADAVU& control, vizADAVU::State& s, Integer action) {
+  Transfer transfer(control, s);
+  transfer.Run(action);
+}
+
+}  // namespace vizadavu::detail

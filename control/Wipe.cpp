@@ -1,0 +1,53 @@
+#include "control/Wipe.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace vizadavu::detail {
+
+FreedBlockHook g_freedBlockHook = nullptr;
+
+void SecureWipe(void* data, std::size_t size) noexcept {
+  if (data == nullptr || size == 0) return;
+  std::memset(data, 0, size);
+  // The barrier makes the stores observable, so they survive as dead stores.
+  __asm__ __volatile__("" : : "r"(data) : "memory");
+}
+
+void WipeText(SecretText& text) noexcept {
+  SecureWipe(text.data(), (text.capacity() + 1) * sizeof(char16_t));
+  text.clear();
+}
+
+SecretBytes::SecretBytes(std::size_t size) : size_(size) {
+  data_ = static_cast<std::uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
+  if (data_ == nullptr) throw std::bad_alloc();
+}
+
+SecretBytes::~SecretBytes() { Release(); }
+
+SecretBytes::SecretBytes(SecretBytes&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      dirty_(std::exchange(other.dirty_, 0)) {}
+
+SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    dirty_ = std::exchange(other.dirty_, 0);
+  }
+  return *this;
+}
+
+void SecretBytes::Release() noexcept {
+  if (data_ == nullptr) return;
+  SecureWipe(data_, dirty_);
+  if (g_freedBlockHook != nullptr) g_freedBlockHook(data_, size_);
+  std::free(data_);
+  data_ = nullptr;
+}
+
+}  // namespace vizadavu::detail

@@ -1,0 +1,72 @@
+// Storage for reply data, which is secret to the host: every block that held
+// it is overwritten before it goes back to the allocator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string>
+
+namespace vizadavu::detail {
+
+// Overwrites memory with zeros in a way the optimiser cannot remove.
+void SecureWipe(void* data, std::size_t size) noexcept;
+
+// Test hook: called with every block a wiping allocator frees, after the wipe
+// and before the release. Null in normal use.
+using FreedBlockHook = void (*)(const void* data, std::size_t size);
+extern FreedBlockHook g_freedBlockHook;
+
+template <class T>
+struct WipingAllocator {
+  using value_type = T;
+  WipingAllocator() = default;
+  template <class U>
+  WipingAllocator(const WipingAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept {
+    SecureWipe(p, n * sizeof(T));
+    if (g_freedBlockHook != nullptr) g_freedBlockHook(p, n * sizeof(T));
+    std::allocator<T>{}.deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const WipingAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+// The reply text: every buffer it outgrows is wiped as it is released.
+using SecretText = std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>>;
+
+// Overwrites the text's storage (short-string buffer included) and empties it.
+void WipeText(SecretText& text) noexcept;
+
+// A zero-filled byte buffer of fixed size. Pages never written stay untouched
+// (calloc), so a large buffer costs only what is read into it; every byte that
+// may have been written is wiped before the memory is released.
+class SecretBytes {
+ public:
+  // Throws std::bad_alloc when the memory cannot be had.
+  explicit SecretBytes(std::size_t size);
+  ~SecretBytes();
+  SecretBytes(SecretBytes&& other) noexcept;
+  SecretBytes& operator=(SecretBytes&& other) noexcept;
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
+
+  std::size_t size() const { return size_; }
+  const std::uint8_t* data() const { return data_; }
+  std::uint8_t* data() { return data_; }
+  // Records that the first `count` bytes now hold data: they are wiped on release.
+  void NoteWritten(std::size_t count) {
+    if (count > dirty_) dirty_ = count < size_ ? count : size_;
+  }
+
+ private:
+  void Release() noexcept;
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t dirty_ = 0;  // bytes from the start that may hold data
+};
+
+}  // namespace vizadavu::detail

@@ -1,0 +1,130 @@
+// vizADAVU: an embeddable, synchronous HTTP form-submission control.
+//
+// A host fills the numbered form-variable table, sets URL and the options and
+// assigns Action; the control runs the whole exchange before the assignment
+// returns and reports through the host's vizADAVUEvents sink. The README has
+// one page per member (synopsis, default, units, example, errors).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vizadavu {
+
+using Integer = std::int16_t;
+using Long = std::int32_t;
+using Byte = std::uint8_t;
+using Text = std::u16string;
+
+// Error codes carried by the Error event, as decimal text. They are the numbers a
+// Windows host gets for the same failure and never change meaning.
+namespace errors {
+inline constexpr Long NotEnoughMemory = 8;
+inline constexpr Long Timeout = 12002;
+inline constexpr Long InternalError = 12004;
+inline constexpr Long InvalidUrl = 12005;
+inline constexpr Long NameNotResolved = 12007;
+inline constexpr Long InvalidCa = 12045;
+inline constexpr Long CannotConnect = 12029;
+inline constexpr Long ConnectionAborted = 12030;
+inline constexpr Long ConnectionReset = 12031;
+inline constexpr Long InvalidServerResponse = 12152;
+inline constexpr Long SecureChannelError = 12157;
+inline constexpr Long InvalidCertificate = 12169;
+
+// A short English description of a code ("cannot connect to the server"), or
+// "unknown error" for a code this library never produces.
+std::string_view Describe(Long code) noexcept;
+}  // namespace errors
+
+// The host's event sink. Events are raised synchronously from inside the
+// assignment of Action, on the caller's thread.
+class vizADAVUEvents {
+ public:
+  virtual ~vizADAVUEvents() = default;
+  // The transfer ended and the whole reply was read.
+  virtual void EndTransfer() {}
+  // Progress: 21 before the request is sent, 30 after; Description is empty.
+  virtual void Status(Long StatusCode, const Text& Description) {
+    (void)StatusCode;
+    (void)Description;
+  }
+  // The transfer failed; ErrorMessage is the decimal error code (see errors).
+  virtual void Error(const Text& ErrorMessage) { (void)ErrorMessage; }
+};
+
+// The form container's message loop. DoEvents processes every waiting message
+// and returns at once when there is none.
+class MessageLoop {
+ public:
+  virtual ~MessageLoop() = default;
+  virtual void DoEvents() = 0;
+};
+
+namespace platform {
+struct Services;
+}
+
+// Conversions for Linux hosts, which speak UTF-8. Invalid input (malformed
+// UTF-8, unpaired surrogates) becomes U+FFFD; nothing is dropped silently.
+Text Utf8ToText(std::string_view utf8);
+std::string TextToUtf8(const Text& text);
+
+// The control's code page (Windows-1252, lossless for all 256 byte values).
+// TextToAnsi turns a character with no code into "?".
+Text AnsiToText(std::string_view bytes);
+std::string TextToAnsi(const Text& text);
+
+class vizADAVU {
+ public:
+  explicit vizADAVU(vizADAVUEvents* events = nullptr, MessageLoop* loop = nullptr);
+  // Same, with the platform services (internet boundary, clock, random generator)
+  // taken from services; a null service means the built-in one. The services
+  // must outlive the control.
+  vizADAVU(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services);
+  ~vizADAVU();
+  vizADAVU(const vizADAVU&) = delete;
+  vizADAVU& operator=(const vizADAVU&) = delete;
+
+  // Public variables.
+  bool Secure_Mode_Off = false;  // false: TLS to port 443; true: plain HTTP to port 80
+  Long SecurityFlags = 0;        // held for the host; no request reads it
+  Long ReceiveBufferSize = -1;   // < 0: chunked read into ReceiveBuffer; >= 0: one read
+
+  // Runs one transfer: 1 = POST, anything else = GET. Throws std::overflow_error
+  // outside -32768..32767 (nothing runs), std::logic_error while a transfer runs.
+  void Action(Long a_Action);
+
+  Text URL() const;
+  void URL(const Text& NewURL);
+
+  // Index is range-checked as an Integer: std::overflow_error outside 16 bits,
+  // std::out_of_range outside the table (or with no table).
+  Text FormVarNames(Long Index) const;
+  void FormVarNames(Long Index, const Text& NewData);
+  Text FormVarValues(Long Index) const;
+  void FormVarValues(Long Index, const Text& NewData);
+  Integer FormVarCount() const;
+  void FormVarCount(Long Count);
+
+  Byte ReceiveBufferB(Long ByteNum) const;
+  Text ReceiveBuffer() const;
+  Text StringB() const;
+  Long ReceiveBufferArraySize() const;
+
+  void Clear();
+  Text URLEncode(const Text& sRawURL) const;
+
+  // The control's face on the host form, in pixels.
+  static constexpr int Width() { return 32; }
+  static constexpr int Height() { return 32; }
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace vizadavu

@@ -1,0 +1,33 @@
+// Windows-1252, the control's single-byte code page. The five bytes the code
+// page leaves undefined map to the C1 controls of the same value, so
+// bytes -> text -> bytes is lossless for every byte.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vizadavu::platform {
+
+extern const std::array<char16_t, 256> kAnsiToChar;
+
+inline char16_t AnsiToChar(std::uint8_t byte) { return kAnsiToChar[byte]; }
+
+// The code of `c`, or '?' when the code page has none (ok = false then).
+std::uint8_t CharToAnsi(char16_t c, bool& ok);
+inline std::uint8_t CharToAnsi(char16_t c) {
+  bool ok;
+  return CharToAnsi(c, ok);
+}
+
+// Appends one character per byte, to any 16-bit string type.
+template <class String>
+void AppendAnsiAsText(String& out, const std::uint8_t* bytes, std::size_t count) {
+  const std::size_t start = out.size();
+  out.resize(start + count);
+  char16_t* dst = out.data() + start;
+  for (std::size_t i = 0; i < count; ++i) dst[i] = kAnsiToChar[bytes[i]];
+}
+
+}  // namespace vizadavu::platform

@@ -1,0 +1,72 @@
+// The internet boundary: the step-by-step calls the transfer engine makes, with
+// the numbering and error codes of the Windows internet API the control was
+// designed on. Every text is in the control's code page (bytes, not UTF-8).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace vizadavu::platform {
+
+// An opaque handle; 0 is the null handle returned by a failed open.
+using Handle = std::uintptr_t;
+inline constexpr Handle kNullHandle = 0;
+
+namespace inet {
+inline constexpr std::uint32_t kOpenTypePreconfig = 0;  // system/environment proxy settings
+inline constexpr std::uint32_t kOpenTypeDirect = 1;     // no proxy
+inline constexpr std::uint32_t kServiceHttp = 3;
+
+inline constexpr std::uint32_t kFlagReload = 0x80000000;
+inline constexpr std::uint32_t kFlagNoCacheWrite = 0x04000000;
+inline constexpr std::uint32_t kFlagSecure = 0x00800000;
+inline constexpr std::uint32_t kFlagNoAutoRedirect = 0x00200000;
+inline constexpr std::uint32_t kFlagIgnoreCertDateInvalid = 0x00002000;
+inline constexpr std::uint32_t kFlagIgnoreCertCnInvalid = 0x00001000;
+
+inline constexpr std::uint32_t kAddReqFlagAdd = 0x20000000;
+inline constexpr std::uint32_t kAddReqFlagReplace = 0x80000000;
+
+inline constexpr std::uint32_t kOptionConnectTimeout = 2;
+inline constexpr std::uint32_t kOptionSendTimeout = 5;
+inline constexpr std::uint32_t kOptionReceiveTimeout = 6;
+
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+}  // namespace inet
+
+class Internet {
+ public:
+  virtual ~Internet() = default;
+
+  // A session carries the user agent (sent as User-Agent) and the proxy policy.
+  virtual Handle OpenSession(std::string_view agent, std::uint32_t accessType) = 0;
+  // Prepares a connection; contacts no server (lookup and connect happen at send).
+  virtual Handle Connect(Handle session, std::string_view serverName, std::uint16_t port,
+                         std::string_view userName, std::string_view password,
+                         std::uint32_t service) = 0;
+  virtual Handle OpenRequest(Handle connection, std::string_view verb, std::string_view objectName,
+                             std::string_view version, std::uint32_t flags) = 0;
+  // Each "Name: value" line (CR LF separated) replaces a header of the same name
+  // or is added, as the modifiers say.
+  virtual bool AddRequestHeaders(Handle request, std::string_view headers,
+                                 std::uint32_t modifiers) = 0;
+  virtual bool SetOption(Handle request, std::uint32_t option, std::uint32_t value) = 0;
+  // Sends the request (with the body when given) and returns once the reply's
+  // headers have arrived.
+  virtual bool SendRequest(Handle request, std::optional<std::string_view> body) = 0;
+  // Sets bytesRead to 0 first, then blocks until `wanted` bytes are in `buffer`
+  // or the body ends (TRUE; 0 bytes once the body is over). A read that fails
+  // returns FALSE with bytesRead = the good bytes that arrived in this call
+  // before the failure (often 0), so nothing that arrived is lost; every later
+  // read fails with 0 bytes.
+  virtual bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
+                        std::uint32_t& bytesRead) = 0;
+  // Closing a request also ends its transfer; closing the null handle fails harmlessly.
+  virtual bool CloseHandle(Handle handle) = 0;
+  // The error code of the most recent failed call on this object.
+  virtual std::uint32_t LastError() const = 0;
+};
+
+}  // namespace vizadavu::platform

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Internet.h"
+#include "platform/Random.h"
+
+namespace vizadavu::platform {
+
+// The outside world of one control. A null member means the built-in service
+// (libcurl, the steady clock, splitmix64), owned by the control.
+struct Services {
+  Internet* internet = nullptr;
+  Clock* clock = nullptr;
+  Random* random = nullptr;
+};
+
+}  // namespace vizadavu::platform

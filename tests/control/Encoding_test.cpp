@@ -1,0 +1,112 @@
+#include "control/Encoding.h"
+
+#include <gtest/gtest.h>
+
+#include "vizadavu/vizADAVU.h"
+
+namespace vizadavu::detail {
+namespace {
+
+TEST(SplitUrl, SchemeServerAndPath) {
+  struct Case {
+    const char16_t* url;
+    const char16_t* server;
+    const char16_t* object;
+  } cases[] = {
+      {u"https://example.test", u"example.test", u""},
+      {u"http://example.test/a/b?x=1", u"example.test", u"/a/b?x=1"},
+      {u"http://host:8080/form", u"host:8080", u"/form"},
+      {u"//host/p", u"host", u"/p"},
+      {u"http://", u"", u""},
+      // Without a scheme the whole URL is server and path.
+      {u"example.test", u"example.test", u""},
+      {u"127.0.0.1:8080/form", u"127.0.0.1:8080", u"/form"},
+      {u"host/a//b", u"host", u"/a//b"},
+  };
+  for (const Case& c : cases) {
+    const auto parts = SplitUrl(c.url);
+    ASSERT_TRUE(parts) << TextToUtf8(c.url);
+    EXPECT_EQ(parts->ServerName, c.server) << TextToUtf8(c.url);
+    EXPECT_EQ(parts->ObjectName, c.object) << TextToUtf8(c.url);
+  }
+  EXPECT_FALSE(SplitUrl(u""));
+  EXPECT_FALSE(SplitUrl(u"http:/"));
+}
+
+TEST(SplitServer, PortsAndAddresses) {
+  auto check = [](const char16_t* name, bool plain, const char16_t* host, std::uint16_t port) {
+    const auto ep = SplitServer(name, plain);
+    ASSERT_TRUE(ep) << TextToUtf8(name);
+    EXPECT_EQ(ep->host, host);
+    EXPECT_EQ(ep->port, port);
+  };
+  check(u"example.test", false, u"example.test", 443);
+  check(u"example.test", true, u"example.test", 80);
+  check(u"example.test:8080", false, u"example.test", 8080);
+  check(u"example.test:", true, u"example.test", 80);
+  check(u"[::1]:8080", true, u"::1", 8080);
+  check(u"[::1]", false, u"::1", 443);
+  check(u"::1", true, u"::1", 80);
+  for (const char16_t* bad : {u"", u":80", u"host:0", u"host:65536", u"host:8o", u"host:123456",
+                              u"[::1", u"[::1]x", u"[]:80"}) {
+    EXPECT_FALSE(SplitServer(bad, true)) << TextToUtf8(bad);
+  }
+}
+
+TEST(URLEncode, AlphabetSpacesAndEscapes) {
+  vizADAVU control;
+  EXPECT_EQ(control.URLEncode(u""), u"");
+  EXPECT_EQ(control.URLEncode(u"50% off"), u"50%25+off");
+  EXPECT_EQ(control.URLEncode(u"a&b=c"), u"a&b=c");
+  const Text alphabet =
+      u"1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:/.?=_-$(){}~&";
+  EXPECT_EQ(control.URLEncode(alphabet), alphabet);
+  EXPECT_EQ(control.URLEncode(u"\t+\x01\x7f"), u"%09%2B%01%7F");
+  EXPECT_EQ(control.URLEncode(u"\u00e9\u20ac\u00a0"), u"%E9%80%A0");
+  // No code in the code page: the substitute "?" is escaped, never passed raw.
+  EXPECT_EQ(control.URLEncode(u"\u4e2d"), u"%3F");
+  EXPECT_EQ(control.URLEncode(u"!\"#',;<>@[\\]^`|*"),
+            u"%21%22%23%27%2C%3B%3C%3E%40%5B%5C%5D%5E%60%7C%2A");
+  // Long input is encoded whole: no 16-bit length limit.
+  const Text longText(100000, u' ');
+  EXPECT_EQ(control.URLEncode(longText), Text(100000, u'+'));
+}
+
+std::vector<FormVar> Table(std::initializer_list<FormVar> entries) {
+  std::vector<FormVar> table{FormVar{u"never", u"sent"}};
+  table.insert(table.end(), entries);
+  return table;
+}
+
+TEST(EncodeFormBody, FilledEntriesOnly) {
+  const auto table = Table({{u"a", u"x y"}, {u"", u"z"}, {u"c", u"   "}});
+  EXPECT_EQ(EncodeFormBody(table, 3), "a=x+y");
+  // Tabs count as filled; only spaces are trimmed, and the value goes untrimmed.
+  EXPECT_EQ(EncodeFormBody(Table({{u"t", u"\t"}, {u" n ", u" v "}}), 2), "t=%09&+n+=+v+");
+  // Nothing qualifies, or nothing to send: no body at all.
+  EXPECT_EQ(EncodeFormBody(Table({{u"", u"z"}, {u"c", u" "}}), 2), std::nullopt);
+  EXPECT_EQ(EncodeFormBody(table, 0), std::nullopt);
+  EXPECT_EQ(EncodeFormBody(table, -1), std::nullopt);
+  // Only entries 1..count are sent, however large the table.
+  EXPECT_EQ(EncodeFormBody(Table({{u"a", u"1"}, {u"b", u"2"}}), 1), "a=1");
+}
+
+TEST(EncodeFormBody, SeparatorsInsideFieldsAreEscaped) {
+  EXPECT_EQ(EncodeFormBody(Table({{u"q", u"a&b=c"}}), 1), "q=a%26b%3Dc");
+  EXPECT_EQ(EncodeFormBody(Table({{u"k=1&", u"v"}, {u"x", u"50% \u00e9"}}), 2),
+            "k%3D1%26=v&x=50%25+%E9");
+}
+
+TEST(EncodeFormBody, LargeTablesAreSentWhole) {
+  std::vector<FormVar> table(32768);
+  for (std::size_t i = 1; i < table.size(); ++i) table[i] = {u"n", u"v"};
+  const auto body = EncodeFormBody(table, 32767);
+  ASSERT_TRUE(body);
+  EXPECT_EQ(body->size(), 32767u * 4 - 1);
+  const auto big = EncodeFormBody(Table({{u"v", Text(100000, u'x')}}), 1);
+  ASSERT_TRUE(big);
+  EXPECT_EQ(big->size(), 100002u);
+}
+
+}  // namespace
+}  // namespace vizadavu::detail

@@ -1,0 +1,336 @@
+// The engine against the recording internet boundary and a fake clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/Services.h"
+#include "tests/support/FakeInternet.h"
+#include "tests/support/Recorder.h"
+#include "vizadavu/vizADAVU.h"
+
+namespace vizadavu::test {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class TransferTest : public ::testing::Test {
+ protected:
+  TransferTest() : control(&recorder, &recorder, platform::Services{&net, &clock, nullptr}) {
+    control.URL(u"https://example.test/form?x=1");
+  }
+
+  void Fill(std::initializer_list<std::pair<const char16_t*, const char16_t*>> fields) {
+    control.FormVarCount(static_cast<Long>(fields.size()));
+    Long i = 1;
+    for (const auto& [name, value] : fields) {
+      control.FormVarNames(i, name);
+      control.FormVarValues(i++, value);
+    }
+  }
+
+  FakeInternet net;
+  FakeClock clock;
+  Recorder recorder;
+  vizADAVU control;
+};
+
+const Calls kPrelude = {
+    "OpenSession(Tormelo/1.0, 0)",
+    "Connect(h1, example.test, 443, \"\", \"\", 3)",
+    "OpenRequest(h2, POST, /form?x=1, HTTP/1.0, 0x84A03000)",
+    "AddRequestHeaders(h3, Accept-Language: en\\r\\n, 21, 0xA0000000)",
+    "AddRequestHeaders(h3, Connection: Keep-Alive\\r\\n, 24, 0xA0000000)",
+    "AddRequestHeaders(h3, Content-Type: application/x-www-form-urlencoded\\r\\n, 49, 0xA0000000)",
+    "SetOption(h3, 2, 30000)",
+    "SetOption(h3, 6, 120000)",
+    "SetOption(h3, 5, 60000)",
+};
+
+TEST_F(TransferTest, PostRunsEveryStepInOrder) {
+  Fill({{u"a", u"x y"}, {u"", u"z"}, {u"c", u"   "}});
+  net.reply = "ok";
+  control.Action(1);
+
+  Calls expected = kPrelude;
+  expected.insert(expected.end(), {"SendRequest(h3, a=x+y, 5)", "ReadFile(h3, 2048)",
+                                   "ReadFile(h3, 2048)", "CloseHandle(h3)", "CloseHandle(h2)",
+                                   "CloseHandle(h1)"});
+  EXPECT_EQ(net.calls, expected);
+  EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
+  EXPECT_EQ(control.ReceiveBuffer(), u"ok");
+  EXPECT_EQ(net.OpenHandles(), 0);
+}
+
+TEST_F(TransferTest, VerbPortAndFlagsFollowActionAndMode) {
+  struct Case {
+    Long action;
+    bool plain;
+    const char16_t* url;
+    const char* connect;
+    const char* open;
+  } cases[] = {
+      {1, false, u"https://example.test/form?x=1", "Connect(h1, example.test, 443, \"\", \"\", 3)",
+       "OpenRequest(h2, POST, /form?x=1, HTTP/1.0, 0x84A03000)"},
+      {0, true, u"http://example.test", "Connect(h1, example.test, 80, \"\", \"\", 3)",
+       "OpenRequest(h2, GET, , HTTP/1.0, 0x84200000)"},
+      {2, true, u"http://127.0.0.1:8080/p", "Connect(h1, 127.0.0.1, 8080, \"\", \"\", 3)",
+       "OpenRequest(h2, GET, /p, HTTP/1.0, 0x84200000)"},
+      {-1, false, u"[::1]:9/q r", "Connect(h1, ::1, 9, \"\", \"\", 3)",
+       "OpenRequest(h2, GET, /q r, HTTP/1.0, 0x84A03000)"},
+      {-32768, false, u"example.test", "Connect(h1, example.test, 443, \"\", \"\", 3)",
+       "OpenRequest(h2, GET, , HTTP/1.0, 0x84A03000)"},
+  };
+  for (const Case& c : cases) {
+    net.Restart();
+    control.Secure_Mode_Off = c.plain;
+    control.URL(c.url);
+    control.Action(c.action);
+    ASSERT_GE(net.calls.size(), 3u);
+    EXPECT_EQ(net.calls[1], c.connect);
+    EXPECT_EQ(net.calls[2], c.open);
+  }
+}
+
+TEST_F(TransferTest, ActionOutsideIntegerRangeRunsNothing) {
+  for (Long bad : {40000, 32768, -32769}) {
+    EXPECT_THROW(control.Action(bad), std::overflow_error);
+  }
+  EXPECT_TRUE(net.calls.empty());
+  EXPECT_TRUE(recorder.events.empty());
+}
+
+TEST_F(TransferTest, BodyFollowsFormTableNotVerb) {
+  // A GET with a filled table carries the body; an empty table sends none,
+  // even on POST; a table with no filled entry sends none too.
+  Fill({{u"q", u"a&b=c"}, {u"n", u"1"}});
+  control.Action(0);
+  EXPECT_EQ(net.sentBody, "q=a%26b%3Dc&n=1");
+  EXPECT_EQ(recorder.events.back(), "EndTransfer");
+
+  for (Long count : {0, -1}) {
+    net.Restart();
+    EXPECT_NO_THROW(control.FormVarCount(0));
+    if (count < 0) {
+      EXPECT_THROW(control.FormVarCount(count), std::out_of_range);
+    }
+    control.Action(1);
+    EXPECT_TRUE(net.sent);
+    EXPECT_EQ(net.sentBody, std::nullopt) << count;
+  }
+
+  net.Restart();
+  recorder.events.clear();
+  Fill({{u"", u"a"}, {u"b", u"  "}});
+  control.Action(0);
+  EXPECT_EQ(net.sentBody, std::nullopt);
+  EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
+}
+
+TEST_F(TransferTest, PauseYieldsOnEveryPassWithoutSleeping) {
+  recorder.recordDoEvents = true;
+  net.onCall = [this](const std::string& call) {
+    if (call.rfind("SendRequest", 0) == 0) recorder.events.push_back("Send");
+  };
+  control.Action(0);
+  // The fake clock moves 100 ms per reading: the pause reads it 11 times and
+  // yields on each of the 9 passes that find less than a second elapsed.
+  Calls expected(9, "DoEvents");
+  expected.insert(expected.end(), {"Status 21", "DoEvents", "Send", "Status 30", "DoEvents",
+                                   "DoEvents", "EndTransfer"});
+  EXPECT_EQ(recorder.events, expected);
+  EXPECT_EQ(clock.reads, 11);
+}
+
+TEST_F(TransferTest, ChunkedReadOf5000Bytes) {
+  std::string reply;
+  for (int i = 0; i < 5000; ++i) reply.push_back(static_cast<char>(i * 7 + i / 256));
+  net.reply = reply;
+  recorder.recordDoEvents = true;
+  control.Action(1);
+
+  Calls reads;
+  for (const auto& call : net.calls) {
+    if (call.rfind("ReadFile", 0) == 0) reads.push_back(call);
+  }
+  EXPECT_EQ(reads, Calls(4, "ReadFile(h3, 2048)"));
+  EXPECT_EQ(control.ReceiveBuffer(), AnsiToText(reply));
+  EXPECT_EQ(control.ReceiveBufferArraySize(), -1);
+  EXPECT_EQ(control.StringB(), u"");
+  // The chunk buffer holds the last chunk, then what the chunk before left.
+  for (Long i : {0, 903}) EXPECT_EQ(control.ReceiveBufferB(i), Byte(reply[4096 + i]));
+  for (Long i : {904, 2047}) EXPECT_EQ(control.ReceiveBufferB(i), Byte(reply[2048 + i]));
+  EXPECT_THROW(control.ReceiveBufferB(2048), std::out_of_range);
+  // One yield after every read, the last (empty) one included.
+  const auto tail = Calls(recorder.events.end() - 5, recorder.events.end());
+  EXPECT_EQ(tail, (Calls{"DoEvents", "DoEvents", "DoEvents", "DoEvents", "EndTransfer"}));
+}
+
+TEST_F(TransferTest, SingleReadFillsAZeroedBufferOneLarger) {
+  net.reply = std::string(3000, 'r');
+  control.ReceiveBufferSize = 5000;
+  control.Action(1);
+  EXPECT_EQ(std::count(net.calls.begin(), net.calls.end(), "ReadFile(h3, 5000)"), 1);
+  EXPECT_EQ(control.ReceiveBufferArraySize(), 2999);
+  EXPECT_EQ(control.ReceiveBuffer(), u"");
+  EXPECT_EQ(control.StringB(), Text(3000, u'r'));
+  EXPECT_EQ(control.ReceiveBufferB(2999), 'r');
+  EXPECT_EQ(control.ReceiveBufferB(3000), 0);
+  EXPECT_EQ(control.ReceiveBufferB(5000), 0);
+  EXPECT_THROW(control.ReceiveBufferB(5001), std::out_of_range);
+  EXPECT_EQ(recorder.events.back(), "EndTransfer");
+
+  net.Restart();
+  control.ReceiveBufferSize = 0;
+  control.Action(1);
+  EXPECT_EQ(control.ReceiveBufferArraySize(), -1);
+  EXPECT_EQ(control.ReceiveBufferB(0), 0);
+  EXPECT_THROW(control.ReceiveBufferB(1), std::out_of_range);
+}
+
+TEST_F(TransferTest, FailurePathAtEveryStepClosesInReverseOrder) {
+  struct Case {
+    const char* method;
+    int occurrence;
+    std::uint32_t code;
+    Calls closes;
+    Calls events;
+  } cases[] = {
+      {"OpenSession", 1, 12004, {"CloseHandle(h0)", "CloseHandle(h0)", "CloseHandle(h0)"},
+       {"Error 12004"}},
+      {"Connect", 1, 12007, {"CloseHandle(h0)", "CloseHandle(h0)", "CloseHandle(h1)"},
+       {"Error 12007"}},
+      {"OpenRequest", 1, 87, {"CloseHandle(h0)", "CloseHandle(h2)", "CloseHandle(h1)"},
+       {"Error 87"}},
+      {"SetOption", 1, 12018, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+       {"Error 12018"}},
+      {"SetOption", 3, 6, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+       {"Error 6"}},
+      {"SendRequest", 1, 12029, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+       {"Status 21", "Error 12029"}},
+      {"ReadFile", 2, 12031, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+       {"Status 21", "Status 30", "Error 12031"}},
+  };
+  for (const Case& c : cases) {
+    FakeInternet fresh;
+    fresh.reply = std::string(5000, 'x');
+    fresh.FailOn(c.method, c.code, c.occurrence);
+    Recorder events;
+    vizADAVU v(&events, nullptr, platform::Services{&fresh, &clock, nullptr});
+    v.URL(u"https://example.test/");
+    v.Action(1);
+    const Calls tail(fresh.calls.end() - 3, fresh.calls.end());
+    EXPECT_EQ(tail, c.closes) << c.method;
+    EXPECT_EQ(events.events, c.events) << c.method;
+    EXPECT_EQ(fresh.OpenHandles(), 0) << c.method;
+    // A failed time-out stops the later ones; a failed header is ignored.
+    if (std::string(c.method) == "SetOption") {
+      EXPECT_EQ(std::count_if(fresh.calls.begin(), fresh.calls.end(),
+                              [](const std::string& s) { return s.rfind("SetOption", 0) == 0; }),
+                c.occurrence);
+    }
+  }
+}
+
+TEST_F(TransferTest, HeaderFailuresAreIgnored) {
+  net.FailOn("AddRequestHeaders", 12150, 1);
+  net.FailOn("AddRequestHeaders", 12150, 3);
+  control.Action(1);
+  EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
+}
+
+TEST_F(TransferTest, BadUrlsFailWithInvalidUrl) {
+  for (const char16_t* url : {u"", u"http://", u"http:/", u"https://:443/x", u"http://h:99999/"}) {
+    net.Restart();
+    recorder.events.clear();
+    control.URL(url);
+    control.Action(1);
+    EXPECT_EQ(recorder.events, Calls{"Error 12005"}) << TextToUtf8(url);
+    EXPECT_EQ(net.calls.front(), "OpenSession(Tormelo/1.0, 0)");
+    EXPECT_EQ(net.calls.size(), 4u) << TextToUtf8(url);  // session, then the three closes
+  }
+}
+
+TEST_F(TransferTest, ReadFailureKeepsWhatArrivedAndReportsError) {
+  // Chunked: 2048 bytes, then a failure that still delivers 100.
+  net.reply = std::string(5000, 'a');
+  net.FailOn("ReadFile", 12030, 2, 100);
+  control.Action(1);
+  EXPECT_EQ(recorder.events.back(), "Error 12030");
+  EXPECT_EQ(control.ReceiveBuffer().size(), 2148u);
+
+  // Single read: a truncated read is never reported as EndTransfer.
+  net.Restart();
+  net.FailOn("ReadFile", 12002, 1, 10);
+  recorder.events.clear();
+  control.ReceiveBufferSize = 100;
+  control.Action(1);
+  EXPECT_EQ(recorder.events.back(), "Error 12002");
+  EXPECT_EQ(control.StringB(), Text(10, u'a'));
+}
+
+TEST_F(TransferTest, FailureBeforeReadKeepsPreviousBytes) {
+  net.reply = "hello";
+  control.ReceiveBufferSize = 10;
+  control.Action(1);
+  net.Restart();
+  net.FailOn("SendRequest", 12029);
+  control.Action(1);
+  EXPECT_EQ(recorder.events.back(), "Error 12029");
+  EXPECT_EQ(control.StringB(), u"hello");
+  EXPECT_EQ(control.ReceiveBufferArraySize(), 4);
+  EXPECT_EQ(control.ReceiveBuffer(), u"");
+}
+
+TEST_F(TransferTest, HugeSingleReadThatCannotBeAllocatedIsError8) {
+  // An address-space-sized request fails cleanly rather than crashing.
+  control.ReceiveBufferSize = 2147483647;
+  net.reply = "x";
+  control.Action(1);
+  const std::string last = recorder.events.back();
+  EXPECT_TRUE(last == "EndTransfer" || last == "Error 8") << last;
+  EXPECT_EQ(net.OpenHandles(), 0);
+}
+
+TEST_F(TransferTest, ReentryIsRefusedAndTheTransferGoesOn) {
+  int refused = 0;
+  recorder.onEvent = [&](const std::string& event) {
+    if (event == "Status 21" || event == "Status 30") {
+      try {
+        control.Action(1);
+      } catch (const std::logic_error&) {
+        ++refused;
+      }
+      try {
+        control.Clear();
+      } catch (const std::logic_error&) {
+        ++refused;
+      }
+    }
+  };
+  net.reply = "reply";
+  control.Action(1);
+  EXPECT_EQ(refused, 4);
+  EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
+  EXPECT_EQ(control.ReceiveBuffer(), u"reply");
+  // Once it has ended the control takes a new transfer.
+  recorder.onEvent = nullptr;
+  control.Action(1);
+  EXPECT_EQ(recorder.events.back(), "EndTransfer");
+}
+
+TEST_F(TransferTest, HostExceptionClosesHandlesAndPropagates) {
+  recorder.onEvent = [](const std::string& event) {
+    if (event == "Status 30") throw std::runtime_error("host handler failed");
+  };
+  EXPECT_THROW(control.Action(1), std::runtime_error);
+  EXPECT_EQ(net.OpenHandles(), 0);
+  for (const auto& [handle, count] : net.closeCounts) EXPECT_EQ(count, 1) << handle;
+  recorder.onEvent = nullptr;
+  recorder.events.clear();
+  control.Action(1);  // the control is usable again
+  EXPECT_EQ(recorder.events.back(), "EndTransfer");
+}
+
+}  // namespace
+}  // namespace vizadavu::test

@@ -1,0 +1,53 @@
+#include "platform/CodePage.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "vizadavu/vizADAVU.h"
+
+namespace vizadavu {
+namespace {
+
+TEST(CodePage, EveryByteRoundTrips) {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  const Text text = AnsiToText(bytes);
+  ASSERT_EQ(text.size(), 256u);
+  EXPECT_EQ(TextToAnsi(text), bytes);
+  EXPECT_EQ(text[0x80], u'\u20ac');
+  EXPECT_EQ(text[0x9F], u'\u0178');
+  EXPECT_EQ(text[0xE9], u'\u00e9');
+  for (int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) EXPECT_EQ(text[undefined], undefined);
+  // The 256 characters are distinct, so no two bytes collide.
+  EXPECT_EQ(std::set<char16_t>(text.begin(), text.end()).size(), 256u);
+}
+
+TEST(CodePage, CharactersWithoutCodeBecomeQuestionMarks) {
+  bool ok = true;
+  EXPECT_EQ(platform::CharToAnsi(u'\u4e2d', ok), '?');
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(platform::CharToAnsi(u'\u0080', ok), '?');  // C1 control that 0x80 does not carry
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(platform::CharToAnsi(u'?', ok), '?');
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(TextToAnsi(u"\u20ac\u0153x\U0001F600"), std::string("\x80\x9cx??"));
+}
+
+TEST(Utf8, RoundTripsAndReplacesMalformedInput) {
+  const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a é € 😀
+  const Text text = Utf8ToText(utf8);
+  EXPECT_EQ(text, u"a\u00e9\u20ac\U0001F600");
+  EXPECT_EQ(TextToUtf8(text), utf8);
+  // Truncated, overlong, surrogate and stray continuation bytes.
+  EXPECT_EQ(Utf8ToText("\xC3"), u"\uFFFD");
+  EXPECT_EQ(Utf8ToText("\xC0\xAFx"), u"\uFFFDx");
+  EXPECT_EQ(Utf8ToText("\xED\xA0\x80"), u"\uFFFD");
+  EXPECT_EQ(Utf8ToText("\x80z"), u"\uFFFDz");
+  EXPECT_EQ(Utf8ToText("\xF4\x90\x80\x80"), u"\uFFFD");
+  EXPECT_EQ(TextToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
+  EXPECT_EQ(Utf8ToText(std::string("a\0b", 3)), Text(u"a\0b", 3));
+}
+
+}  // namespace
+}  // namespace vizadavu

@@ -1,0 +1,96 @@
+// A recording, scriptable internet boundary and a fake clock, so the transfer
+// engine can be driven without sockets and the one-second pause costs nothing.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Internet.h"
+
+namespace vizadavu::test {
+
+class FakeInternet : public platform::Internet {
+ public:
+  // Every call in order, as text: "OpenSession(Tormelo/1.0, 0)". Handles are
+  // written hN (h0 is the null handle), flags in hex, header CR LF as \r\n.
+  std::vector<std::string> calls;
+
+  // The reply body ReadFile serves: each read delivers min(wanted, what is left).
+  std::string reply;
+  // The body SendRequest was given (nullopt: sent without a body).
+  std::optional<std::string> sentBody;
+  bool sent = false;
+
+  // Makes the `occurrence`-th call (1-based) of `method` fail with `code`.
+  // For ReadFile, `partialBytes` of the reply are delivered with the failure.
+  void FailOn(const std::string& method, std::uint32_t code, int occurrence = 1,
+              std::uint32_t partialBytes = 0);
+
+  // Forgets the calls and restarts handle numbering and the reply, for the next transfer.
+  void Restart();
+
+  // Called after each call is recorded (before it returns), e.g. to re-enter.
+  std::function<void(const std::string& call)> onCall;
+
+  // Handles opened and not yet closed; CloseHandle counts per handle.
+  int OpenHandles() const;
+  std::map<platform::Handle, int> closeCounts;
+
+  platform::Handle OpenSession(std::string_view agent, std::uint32_t accessType) override;
+  platform::Handle Connect(platform::Handle session, std::string_view serverName,
+                           std::uint16_t port, std::string_view userName,
+                           std::string_view password, std::uint32_t service) override;
+  platform::Handle OpenRequest(platform::Handle connection, std::string_view verb,
+                               std::string_view objectName, std::string_view version,
+                               std::uint32_t flags) override;
+  bool AddRequestHeaders(platform::Handle request, std::string_view headers,
+                         std::uint32_t modifiers) override;
+  bool SetOption(platform::Handle request, std::uint32_t option, std::uint32_t value) override;
+  bool SendRequest(platform::Handle request, std::optional<std::string_view> body) override;
+  bool ReadFile(platform::Handle request, std::uint8_t* buffer, std::uint32_t wanted,
+                std::uint32_t& bytesRead) override;
+  bool CloseHandle(platform::Handle handle) override;
+  std::uint32_t LastError() const override { return lastError_; }
+
+ private:
+  struct Failure {
+    std::uint32_t code;
+    int occurrence;
+    std::uint32_t partialBytes;
+  };
+  // Records the call; returns the failure to inject, if any.
+  std::optional<Failure> Record(const std::string& method, const std::string& args);
+  platform::Handle Open(const std::string& method, const std::string& args);
+
+  std::multimap<std::string, Failure> failures_;
+  std::map<std::string, int> counts_;
+  std::map<platform::Handle, bool> open_;
+  platform::Handle next_ = 1;
+  std::size_t readPos_ = 0;
+  std::uint32_t lastError_ = 0;
+};
+
+// Each Now() moves time forward by `step`; counts how often it was read.
+class FakeClock : public platform::Clock {
+ public:
+  explicit FakeClock(std::chrono::nanoseconds step = std::chrono::milliseconds(100))
+      : step_(step) {}
+  std::chrono::nanoseconds Now() override {
+    ++reads;
+    now_ += step_;
+    return now_;
+  }
+  int reads = 0;
+
+ private:
+  std::chrono::nanoseconds step_;
+  std::chrono::nanoseconds now_{0};
+};
+
+}  // namespace vizadavu::test

@@ -1,0 +1,118 @@
+// In-process HTTP(S) servers for tests: bind 127.0.0.1 on an ephemeral port,
+// serve each connection on its own thread with a scripted handler, record what
+// they received, and stop in the destructor.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vizadavu::test {
+
+struct ReceivedRequest {
+  std::string raw;  // request line, headers and body exactly as received
+  std::string method, target, version;
+  std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
+  std::string body;
+
+  // First header of that name (case-insensitive), if any.
+  std::optional<std::string> Header(std::string_view name) const;
+};
+
+// One accepted connection (plain, or TLS after a completed handshake).
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // Reads one request: headers up to the blank line, then Content-Length bytes
+  // of body. Records it with the server. False on EOF, error or time-out.
+  virtual bool ReadRequest(ReceivedRequest& out,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10)) = 0;
+  // Writes all bytes; false when the peer has gone.
+  virtual bool Write(std::string_view bytes) = 0;
+  // Orderly close (FIN, TLS close_notify first).
+  virtual void Close() = 0;
+  // Abortive close: RST (SO_LINGER 0), no TLS close_notify.
+  virtual void Reset() = 0;
+  // Raw bytes received so far beyond what ReadRequest consumed is not kept;
+  // this reads raw bytes (up to max) with a time-out, for handlers that do not
+  // speak HTTP. Empty on EOF/time-out.
+  virtual std::string ReadSome(std::size_t max, std::chrono::milliseconds timeout) = 0;
+};
+
+using Handler = std::function<void(Connection&)>;
+
+struct TlsIdentity {
+  std::string certificatePem;  // leaf first, then any intermediates
+  std::string privateKeyPem;
+};
+
+class LoopbackServer {
+ public:
+  // Starts listening at once; plain HTTP without tls.
+  explicit LoopbackServer(Handler handler, std::optional<TlsIdentity> tls = std::nullopt);
+  ~LoopbackServer();  // stops accepting, closes connections, joins every thread
+  LoopbackServer(const LoopbackServer&) = delete;
+  LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+  std::uint16_t Port() const;
+  // "127.0.0.1:PORT"
+  std::string HostPort() const;
+
+  std::vector<ReceivedRequest> Requests() const;  // every request ReadRequest read
+  int Connections() const;                        // connections accepted so far
+  int TlsHandshakeFailures() const;               // TLS connections whose handshake failed
+
+  // Handler: read one request, write `rawReply` verbatim, close.
+  static Handler Reply(std::string rawReply);
+  // Handler: read one request, answer "HTTP/1.0 <status>" with the headers and
+  // body given (Content-Length added), close.
+  static Handler Respond(int status, std::string body,
+                         std::vector<std::pair<std::string, std::string>> headers = {});
+  // Handler: read one request and echo it: 200, body = the raw request bytes.
+  static Handler Echo();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Certificates made at run time for TLS tests (EC P-256 keys, SHA-256).
+struct Pem {
+  std::string certificate;
+  std::string privateKey;
+  TlsIdentity Identity() const { return {certificate, privateKey}; }
+};
+
+class TestPki {
+ public:
+  TestPki();  // creates a fresh CA
+  ~TestPki();
+  const std::string& CaCertificatePem() const;
+  // Writes the CA certificate to a new temporary file and returns its path
+  // (for SSL_CERT_FILE); the file is removed in the destructor.
+  const std::string& CaFile();
+
+  // A leaf for `dnsOrIp` (SAN is IP:... when it parses as an IP address, DNS:...
+  // otherwise), signed by this CA, valid from now+notBefore to now+notAfter.
+  Pem Issue(const std::string& dnsOrIp,
+            std::chrono::seconds notBefore = -std::chrono::hours(24),
+            std::chrono::seconds notAfter = std::chrono::hours(24 * 30)) const;
+  // A self-signed certificate for `dnsOrIp`, valid now.
+  static Pem SelfSigned(const std::string& dnsOrIp);
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vizadavu::test

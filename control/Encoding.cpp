@@ -36,8 +36,9 @@ bool IsPort(std::u16string_view digits, std::uint16_t& port) {
 std::optional<UrlParts> SplitUrl(const Text& url) {
   const std::size_t slash = url.find(u'/');
   std::u16string_view rest = url;
-  const bool hasScheme = slash != Text::npos && ((slash + 1 < url.size() && url[slash + 1] == u'/') ||
-                                                 (slash > 0 && url[slash - 1] == u':'));
+  const bool hasScheme =
+      slash != Text::npos &&
+      ((slash + 1 < url.size() && url[slash + 1] == u'/') || (slash > 0 && url[slash - 1] == u':'));
   if (hasScheme) {
     // Skip everything up to the first "/" and the character after it.
     if (slash + 1 >= url.size()) return std::nullopt;
@@ -66,9 +67,9 @@ std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff) 
       portText = after.substr(1);
       hasPort = true;
     }
-  } else if (const std::size_t colon = name.find(u':'); colon != std::u16string_view::npos &&
-                                                         name.find(u':', colon + 1) ==
-                                                             std::u16string_view::npos) {
+  } else if (const std::size_t colon = name.find(u':');
+             colon != std::u16string_view::npos &&
+             name.find(u':', colon + 1) == std::u16string_view::npos) {
     // Exactly one colon: host and port. More than one is a bare IPv6 address.
     host = name.substr(0, colon);
     portText = name.substr(colon + 1);

@@ -20,12 +20,19 @@ void WipeText(SecretText& text) noexcept {
   text.clear();
 }
 
+void ReleaseText(SecretText& text) noexcept {
+  WipeText(text);
+  SecretText().swap(text);
+}
+
 SecretBytes::SecretBytes(std::size_t size) : size_(size) {
   data_ = static_cast<std::uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
   if (data_ == nullptr) throw std::bad_alloc();
 }
 
-SecretBytes::~SecretBytes() { Release(); }
+SecretBytes::~SecretBytes() {
+  Release();
+}
 
 SecretBytes::SecretBytes(SecretBytes&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),

@@ -36,10 +36,13 @@ struct WipingAllocator {
 };
 
 // The reply text: every buffer it outgrows is wiped as it is released.
-using SecretText = std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>>;
+using SecretText =
+    std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>>;
 
 // Overwrites the text's storage (short-string buffer included) and empties it.
 void WipeText(SecretText& text) noexcept;
+// Same, then gives its heap block back (wiped again by the allocator).
+void ReleaseText(SecretText& text) noexcept;
 
 // A zero-filled byte buffer of fixed size. Pages never written stay untouched
 // (calloc), so a large buffer costs only what is read into it; every byte that

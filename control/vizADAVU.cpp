@@ -46,8 +46,12 @@ vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop, const platform::Se
 
 vizADAVU::~vizADAVU() = default;
 
-Text vizADAVU::URL() const { return state_->URL; }
-void vizADAVU::URL(const Text& NewURL) { state_->URL = NewURL; }
+Text vizADAVU::URL() const {
+  return state_->URL;
+}
+void vizADAVU::URL(const Text& NewURL) {
+  state_->URL = NewURL;
+}
 
 Text vizADAVU::FormVarNames(Long Index) const {
   return Entry(state_->FormVars, Index, "FormVarNames").Name;
@@ -62,7 +66,9 @@ void vizADAVU::FormVarValues(Long Index, const Text& NewData) {
   Entry(state_->FormVars, Index, "FormVarValues").Value = NewData;
 }
 
-Integer vizADAVU::FormVarCount() const { return state_->FormVarCount; }
+Integer vizADAVU::FormVarCount() const {
+  return state_->FormVarCount;
+}
 
 void vizADAVU::FormVarCount(Long Count) {
   // The count is stored before the table is resized, so a negative count stays

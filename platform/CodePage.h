@@ -12,7 +12,9 @@ namespace vizadavu::platform {
 
 extern const std::array<char16_t, 256> kAnsiToChar;
 
-inline char16_t AnsiToChar(std::uint8_t byte) { return kAnsiToChar[byte]; }
+inline char16_t AnsiToChar(std::uint8_t byte) {
+  return kAnsiToChar[byte];
+}
 
 // The code of `c`, or '?' when the code page has none (ok = false then).
 std::uint8_t CharToAnsi(char16_t c, bool& ok);

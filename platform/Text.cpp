@@ -21,7 +21,9 @@ void AppendUtf16(Text& out, char32_t cp) {
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
-  auto put = [&out](char32_t v) { out.push_back(static_cast<char>(static_cast<unsigned char>(v))); };
+  auto put = [&out](char32_t v) {
+    out.push_back(static_cast<char>(static_cast<unsigned char>(v)));
+  };
   if (cp < 0x80) {
     put(cp);
   } else if (cp < 0x800) {
@@ -100,7 +102,8 @@ std::string TextToUtf8(const Text& text) {
 
 Text AnsiToText(std::string_view bytes) {
   Text out;
-  platform::AppendAnsiAsText(out, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  platform::AppendAnsiAsText(out, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                             bytes.size());
   return out;
 }
 

@@ -53,9 +53,9 @@ TEST_F(TransferTest, PostRunsEveryStepInOrder) {
   control.Action(1);
 
   Calls expected = kPrelude;
-  expected.insert(expected.end(), {"SendRequest(h3, a=x+y, 5)", "ReadFile(h3, 2048)",
-                                   "ReadFile(h3, 2048)", "CloseHandle(h3)", "CloseHandle(h2)",
-                                   "CloseHandle(h1)"});
+  expected.insert(expected.end(),
+                  {"SendRequest(h3, a=x+y, 5)", "ReadFile(h3, 2048)", "ReadFile(h3, 2048)",
+                   "CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"});
   EXPECT_EQ(net.calls, expected);
   EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
   EXPECT_EQ(control.ReceiveBuffer(), u"ok");
@@ -196,19 +196,36 @@ TEST_F(TransferTest, FailurePathAtEveryStepClosesInReverseOrder) {
     Calls closes;
     Calls events;
   } cases[] = {
-      {"OpenSession", 1, 12004, {"CloseHandle(h0)", "CloseHandle(h0)", "CloseHandle(h0)"},
+      {"OpenSession",
+       1,
+       12004,
+       {"CloseHandle(h0)", "CloseHandle(h0)", "CloseHandle(h0)"},
        {"Error 12004"}},
-      {"Connect", 1, 12007, {"CloseHandle(h0)", "CloseHandle(h0)", "CloseHandle(h1)"},
+      {"Connect",
+       1,
+       12007,
+       {"CloseHandle(h0)", "CloseHandle(h0)", "CloseHandle(h1)"},
        {"Error 12007"}},
-      {"OpenRequest", 1, 87, {"CloseHandle(h0)", "CloseHandle(h2)", "CloseHandle(h1)"},
+      {"OpenRequest",
+       1,
+       87,
+       {"CloseHandle(h0)", "CloseHandle(h2)", "CloseHandle(h1)"},
        {"Error 87"}},
-      {"SetOption", 1, 12018, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+      {"SetOption",
+       1,
+       12018,
+       {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
        {"Error 12018"}},
-      {"SetOption", 3, 6, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
-       {"Error 6"}},
-      {"SendRequest", 1, 12029, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+      {"SetOption", 3, 6, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"}, {"Error 6"}},
+      {"SendRequest",
+       1,
+       12029,
+       {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
        {"Status 21", "Error 12029"}},
-      {"ReadFile", 2, 12031, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+      {"ReadFile",
+       2,
+       12031,
+       {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
        {"Status 21", "Status 30", "Error 12031"}},
   };
   for (const Case& c : cases) {

@@ -7,7 +7,9 @@
 namespace vizadavu::test {
 namespace {
 
-std::string H(platform::Handle h) { return "h" + std::to_string(h); }
+std::string H(platform::Handle h) {
+  return "h" + std::to_string(h);
+}
 
 std::string Hex(std::uint32_t v) {
   std::ostringstream out;
@@ -48,8 +50,8 @@ void FakeInternet::Restart() {
 }
 
 int FakeInternet::OpenHandles() const {
-  return static_cast<int>(std::count_if(open_.begin(), open_.end(),
-                                        [](const auto& entry) { return entry.second; }));
+  return static_cast<int>(
+      std::count_if(open_.begin(), open_.end(), [](const auto& entry) { return entry.second; }));
 }
 
 std::optional<FakeInternet::Failure> FakeInternet::Record(const std::string& method,
@@ -82,9 +84,9 @@ platform::Handle FakeInternet::OpenSession(std::string_view agent, std::uint32_t
 platform::Handle FakeInternet::Connect(platform::Handle session, std::string_view serverName,
                                        std::uint16_t port, std::string_view userName,
                                        std::string_view password, std::uint32_t service) {
-  return Open("Connect", H(session) + ", " + std::string(serverName) + ", " +
-                             std::to_string(port) + ", \"" + std::string(userName) + "\", \"" +
-                             std::string(password) + "\", " + std::to_string(service));
+  return Open("Connect", H(session) + ", " + std::string(serverName) + ", " + std::to_string(port) +
+                             ", \"" + std::string(userName) + "\", \"" + std::string(password) +
+                             "\", " + std::to_string(service));
 }
 
 platform::Handle FakeInternet::OpenRequest(platform::Handle connection, std::string_view verb,
@@ -107,7 +109,8 @@ bool FakeInternet::SetOption(platform::Handle request, std::uint32_t option, std
 }
 
 bool FakeInternet::SendRequest(platform::Handle request, std::optional<std::string_view> body) {
-  const std::string shown = body ? std::string(*body) + ", " + std::to_string(body->size()) : "none, 0";
+  const std::string shown =
+      body ? std::string(*body) + ", " + std::to_string(body->size()) : "none, 0";
   if (Record("SendRequest", H(request) + ", " + shown)) return false;
   sent = true;
   sentBody = body ? std::optional<std::string>(std::string(*body)) : std::nullopt;

@@ -44,8 +44,8 @@ class FakeInternet : public platform::Internet {
 
   platform::Handle OpenSession(std::string_view agent, std::uint32_t accessType) override;
   platform::Handle Connect(platform::Handle session, std::string_view serverName,
-                           std::uint16_t port, std::string_view userName,
-                           std::string_view password, std::uint32_t service) override;
+                           std::uint16_t port, std::string_view userName, std::string_view password,
+                           std::uint32_t service) override;
   platform::Handle OpenRequest(platform::Handle connection, std::string_view verb,
                                std::string_view objectName, std::string_view version,
                                std::uint32_t flags) override;

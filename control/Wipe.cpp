@@ -1,22 +1,12 @@
 #include "control/Wipe.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 namespace vizadavu::detail {
 
-FreedBlockHook g_freedBlockHook = nullptr;
-
-void SecureWipe(void* data, std::size_t size) noexcept {
-  if (data == nullptr || size == 0) return;
-  std::memset(data, 0, size);
-  // The barrier makes the stores observable, so they survive as dead stores.
-  __asm__ __volatile__("" : : "r"(data) : "memory");
-}
-
 void WipeText(SecretText& text) noexcept {
-  SecureWipe(text.data(), (text.capacity() + 1) * sizeof(char16_t));
+  platform::SecureWipe(text.data(), (text.capacity() + 1) * sizeof(char16_t));
   text.clear();
 }
 
@@ -51,8 +41,9 @@ SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
 
 void SecretBytes::Release() noexcept {
   if (data_ == nullptr) return;
-  SecureWipe(data_, dirty_);
-  if (g_freedBlockHook != nullptr) g_freedBlockHook(data_, size_);
+  // Bytes past dirty_ were never written and are still zero.
+  platform::SecureWipe(data_, dirty_);
+  if (platform::g_freedBlockHook != nullptr) platform::g_freedBlockHook(data_, size_);
   std::free(data_);
   data_ = nullptr;
 }

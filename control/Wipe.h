@@ -1,43 +1,17 @@
-// Storage for reply data, which is secret to the host: every block that held
-// it is overwritten before it goes back to the allocator.
+// The control's storage for reply data: the reply text and the byte buffer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <string>
+
+#include "platform/SecureMemory.h"
 
 namespace vizadavu::detail {
 
-// Overwrites memory with zeros in a way the optimiser cannot remove.
-void SecureWipe(void* data, std::size_t size) noexcept;
-
-// Test hook: called with every block a wiping allocator frees, after the wipe
-// and before the release. Null in normal use.
-using FreedBlockHook = void (*)(const void* data, std::size_t size);
-extern FreedBlockHook g_freedBlockHook;
-
-template <class T>
-struct WipingAllocator {
-  using value_type = T;
-  WipingAllocator() = default;
-  template <class U>
-  WipingAllocator(const WipingAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
-  void deallocate(T* p, std::size_t n) noexcept {
-    SecureWipe(p, n * sizeof(T));
-    if (g_freedBlockHook != nullptr) g_freedBlockHook(p, n * sizeof(T));
-    std::allocator<T>{}.deallocate(p, n);
-  }
-  template <class U>
-  bool operator==(const WipingAllocator<U>&) const noexcept {
-    return true;
-  }
-};
-
 // The reply text: every buffer it outgrows is wiped as it is released.
 using SecretText =
-    std::basic_string<char16_t, std::char_traits<char16_t>, WipingAllocator<char16_t>>;
+    std::basic_string<char16_t, std::char_traits<char16_t>, platform::WipingAllocator<char16_t>>;
 
 // Overwrites the text's storage (short-string buffer included) and empties it.
 void WipeText(SecretText& text) noexcept;

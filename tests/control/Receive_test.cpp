@@ -185,7 +185,7 @@ std::string Utf16Bytes(std::string_view ascii) {
 
 TEST_F(ReceiveTest, NothingFreedStillHoldsTheReply) {
   FreedBlocks::blocks.clear();
-  detail::g_freedBlockHook = &FreedBlocks::Hook;
+  platform::g_freedBlockHook = &FreedBlocks::Hook;
   const std::string marker = "S3cr3t-r3ply!";
   std::string reply;
   while (reply.size() < 300000) reply += marker;  // grows the text through many blocks
@@ -195,7 +195,7 @@ TEST_F(ReceiveTest, NothingFreedStillHoldsTheReply) {
   Transfer(reply, static_cast<Long>(reply.size()));
   Transfer("short", -1);  // replacing the byte buffer frees the old one
   control.Clear();
-  detail::g_freedBlockHook = nullptr;
+  platform::g_freedBlockHook = nullptr;
 
   EXPECT_GT(FreedBlocks::blocks.size(), 5u);
   EXPECT_FALSE(FreedBlocks::Holds(marker));

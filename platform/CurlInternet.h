@@ -1,0 +1,78 @@
+// The internet boundary over libcurl (multi interface, OpenSSL back end).
+//
+// Behaviour worth knowing:
+// - Connect and OpenRequest only record what they are given; name lookup,
+//   connection, TLS and the request itself happen in SendRequest, which returns
+//   once the final (non-1xx) reply headers have arrived.
+// - The body is pulled off the connection only as ReadFile asks for it: at most
+//   one libcurl delivery (16 KiB) is held between reads, so memory stays bounded
+//   whatever the size of the reply. Held bytes are overwritten before release.
+// - A read that meets an error after gathering some bytes returns those bytes
+//   with TRUE; the error is reported (FALSE, 0 bytes) by the next read and every
+//   read after it.
+// - Time-outs (milliseconds): connect bounds connection set-up (lookup, TCP,
+//   TLS); send and receive bound each wait for the request to move or for reply
+//   bytes to arrive while a call is blocked. None limits a whole transfer; time
+//   spent between calls never counts. 0 or 0xFFFFFFFF means no limit (for
+//   connect: libcurl's own 300 s).
+// - TLS always verifies the chain against the system store (or SSL_CERT_FILE /
+//   SSL_CERT_DIR when set); a certificate outside its validity period is
+//   accepted only with kFlagIgnoreCertDateInvalid, a name mismatch only with
+//   kFlagIgnoreCertCnInvalid.
+// - The object name goes out as given (no decoding, no dot-segment removal,
+//   bytes >= 0x80 kept), with a leading "/" added when missing and spaces sent
+//   as %20; control bytes in it or in the server name fail with 12005. A plain
+//   HTTP request that may go through a proxy from the environment carries the
+//   whole URL instead, and libcurl then percent-encodes bytes >= 0x80 in the path.
+// - AddRequestHeaders takes "Name: value" lines separated by CR LF; each replaces
+//   a header of the same name (case-insensitive) or is added, an empty value
+//   removes it. A line with a bare CR or LF, without a ':' or naming
+//   Content-Length or Transfer-Encoding (framing is this layer's) fails with 87
+//   and changes nothing. libcurl's own Accept, Expect and default Content-Type
+//   are suppressed, so a request carries the added headers, User-Agent, Host and
+//   (with a body, and always for POST) Content-Length.
+// - Connect refuses a user name or password (87): no authentication is done.
+// - Handles are checked against the live handles of this object; a handle that
+//   is unknown, closed, of the wrong kind or from another object fails with 6.
+// - One object may be shared between threads (calls are serialised), but the
+//   last error is per object, so a thread should own its object.
+#pragma once
+
+#include <memory>
+
+#include "platform/Internet.h"
+
+namespace vizadavu::platform {
+
+class CurlInternet final : public Internet {
+ public:
+  CurlInternet();
+  ~CurlInternet() override;
+  CurlInternet(const CurlInternet&) = delete;
+  CurlInternet& operator=(const CurlInternet&) = delete;
+
+  Handle OpenSession(std::string_view agent, std::uint32_t accessType) override;
+  Handle Connect(Handle session, std::string_view serverName, std::uint16_t port,
+                 std::string_view userName, std::string_view password,
+                 std::uint32_t service) override;
+  Handle OpenRequest(Handle connection, std::string_view verb, std::string_view objectName,
+                     std::string_view version, std::uint32_t flags) override;
+  bool AddRequestHeaders(Handle request, std::string_view headers,
+                         std::uint32_t modifiers) override;
+  bool SetOption(Handle handle, std::uint32_t option, std::uint32_t value) override;
+  bool SendRequest(Handle request, std::optional<std::string_view> body) override;
+  bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
+                std::uint32_t& bytesRead) override;
+  bool CloseHandle(Handle handle) override;
+  std::uint32_t LastError() const override;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// The built-in internet boundary.
+std::unique_ptr<Internet> MakeCurlInternet();
+
+}  // namespace vizadavu::platform

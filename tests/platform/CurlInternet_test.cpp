@@ -1,0 +1,521 @@
+// The libcurl internet boundary driven call by call against in-process servers.
+#include "platform/CurlInternet.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/LoopbackServer.h"
+
+namespace vizadavu::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Connection;
+using test::LoopbackServer;
+using test::TestPki;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kPlainFlags = 0x84200000;
+constexpr std::uint32_t kTlsFlags = 0x84A03000;
+constexpr std::uint32_t kTlsStrictFlags = 0x84A00000;  // without the ignore-date/name flags
+constexpr const char* kEngineHeaders[] = {"Accept-Language: en\r\n", "Connection: Keep-Alive\r\n",
+                                          "Content-Type: application/x-www-form-urlencoded\r\n"};
+
+// Sets (or with nullptr removes) an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// The first line of an echoed request.
+std::string FirstLine(const std::string& echoed) {
+  return echoed.substr(0, echoed.find("\r\n"));
+}
+
+long long MsSince(SteadyClock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
+}
+
+class CurlInternetTest : public ::testing::Test {
+ protected:
+  // Opens a request the way the transfer engine does.
+  Handle Open(std::uint16_t port, std::string_view verb, std::string_view object,
+              std::uint32_t flags = kPlainFlags, std::string_view host = "127.0.0.1",
+              std::uint32_t access = inet::kOpenTypePreconfig) {
+    session_ = net_.OpenSession("Tormelo/1.0", access);
+    EXPECT_NE(session_, kNullHandle);
+    const Handle connection = net_.Connect(session_, host, port, "", "", inet::kServiceHttp);
+    EXPECT_NE(connection, kNullHandle) << net_.LastError();
+    const Handle request = net_.OpenRequest(connection, verb, object, "HTTP/1.0", flags);
+    EXPECT_NE(request, kNullHandle) << net_.LastError();
+    for (const char* header : kEngineHeaders) {
+      EXPECT_TRUE(net_.AddRequestHeaders(request, header, 0xA0000000));
+    }
+    return request;
+  }
+
+  // Reads to the end of the body in chunks; fails the test on a read error.
+  std::string ReadAll(Handle request, std::uint32_t chunk = 2048) {
+    std::string all;
+    std::vector<std::uint8_t> buffer(chunk);
+    for (std::uint32_t got = 1; got != 0;) {
+      if (!net_.ReadFile(request, buffer.data(), chunk, got)) {
+        ADD_FAILURE() << "read failed with " << net_.LastError();
+        break;
+      }
+      all.append(reinterpret_cast<const char*>(buffer.data()), got);
+    }
+    return all;
+  }
+
+  // Sends and reads the whole body.
+  std::string Exchange(Handle request, std::optional<std::string_view> body = std::nullopt) {
+    EXPECT_TRUE(net_.SendRequest(request, body)) << net_.LastError();
+    return ReadAll(request);
+  }
+
+  // A failing read: FALSE, 0 bytes, and the error code.
+  std::uint32_t ReadError(Handle request) {
+    std::uint8_t buffer[64];
+    std::uint32_t got = 99;
+    EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
+    EXPECT_EQ(got, 0u);
+    return net_.LastError();
+  }
+
+  void TearDown() override {
+    if (session_ != kNullHandle) net_.CloseHandle(session_);
+  }
+
+  CurlInternet net_;
+  Handle session_ = kNullHandle;
+};
+
+std::string Head(std::string_view line, std::uint16_t port, std::string_view extra = "") {
+  return std::string(line) + "\r\nHost: 127.0.0.1:" + std::to_string(port) +
+         "\r\nUser-Agent: Tormelo/1.0\r\nAccept-Language: en\r\nConnection: Keep-Alive\r\n"
+         "Content-Type: application/x-www-form-urlencoded\r\n" +
+         std::string(extra) + "\r\n";
+}
+
+TEST_F(CurlInternetTest, SendsExactlyTheRequestBytes) {
+  LoopbackServer server(LoopbackServer::Echo());
+  const std::uint16_t port = server.Port();
+  struct Case {
+    const char* verb;
+    std::optional<std::string_view> body;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"POST", "a=1&b=2", Head("POST /f?x=1 HTTP/1.0", port, "Content-Length: 7\r\n") + "a=1&b=2"},
+      {"POST", std::nullopt, Head("POST /f?x=1 HTTP/1.0", port, "Content-Length: 0\r\n")},
+      {"GET", "a=1", Head("GET /f?x=1 HTTP/1.0", port, "Content-Length: 3\r\n") + "a=1"},
+      {"GET", std::nullopt, Head("GET /f?x=1 HTTP/1.0", port)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    const Handle request = Open(port, c.verb, "/f?x=1");
+    EXPECT_EQ(Exchange(request, c.body), c.expected);  // the echo is the request as received
+    net_.CloseHandle(session_);
+  }
+  ASSERT_EQ(server.Requests().size(), 4u);
+  EXPECT_EQ(server.Requests()[0].raw, cases[0].expected);
+}
+
+TEST_F(CurlInternetTest, ObjectNameGoesOutAsGivenWithoutInjection) {
+  LoopbackServer server(LoopbackServer::Echo());
+  // No decoding, no dot-segment removal, high bytes kept, space escaped.
+  Handle request = Open(server.Port(), "GET", "/a/../b/./c d%zz\xE9\xFF?q=\xE9#f");
+  EXPECT_EQ(FirstLine(Exchange(request)), "GET /a/../b/./c%20d%zz\xE9\xFF?q=\xE9#f HTTP/1.0");
+  net_.CloseHandle(session_);
+
+  request = Open(server.Port(), "GET", "");
+  EXPECT_EQ(FirstLine(Exchange(request)), "GET / HTTP/1.0");
+
+  // Control bytes in the object or the server name are an invalid URL.
+  const Handle connection = net_.Connect(session_, "127.0.0.1", server.Port(), "", "", 3);
+  for (std::string_view object : {std::string_view("/a\r\nX: y"), std::string_view("/a\nb"),
+                                  std::string_view("/a\0b", 4), std::string_view("/\x7F")}) {
+    EXPECT_EQ(net_.OpenRequest(connection, "GET", object, "HTTP/1.0", kPlainFlags), kNullHandle);
+    EXPECT_EQ(net_.LastError(), 12005u);
+  }
+  for (std::string_view host : {"", "a\r\nb", "evil.example/x?", "user@host", "[]"}) {
+    EXPECT_EQ(net_.Connect(session_, host, 80, "", "", 3), kNullHandle) << host;
+    EXPECT_EQ(net_.LastError(), 12005u);
+  }
+  EXPECT_EQ(net_.OpenRequest(connection, "GE T", "/", "HTTP/1.0", kPlainFlags), kNullHandle);
+  EXPECT_EQ(net_.LastError(), 87u);
+  EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(CurlInternetTest, AddedHeadersReplaceByNameAndRejectInjection) {
+  LoopbackServer server(LoopbackServer::Echo());
+  const Handle request = Open(server.Port(), "GET", "/");
+  EXPECT_TRUE(net_.AddRequestHeaders(request, "accept-language: fr\r\nX-One: 1\r\nX-Two:  2 \r\n",
+                                     0xA0000000));
+  EXPECT_TRUE(net_.AddRequestHeaders(request, "X-One:\r\n", 0xA0000000));  // removes it
+  for (std::string_view bad : {"X-A: 1\nX-B: 2", "X-A: 1\rX-B: 2", "NoColon", "X-A: 1\r\nBad",
+                               ": empty name", "Content-Length: 5", "\r\n"}) {
+    EXPECT_FALSE(net_.AddRequestHeaders(request, bad, 0xA0000000)) << bad;
+    EXPECT_EQ(net_.LastError(), 87u);
+  }
+  EXPECT_EQ(Exchange(request), "GET / HTTP/1.0\r\nHost: " + server.HostPort() +
+                                   "\r\nUser-Agent: Tormelo/1.0\r\naccept-language: fr\r\n"
+                                   "Connection: Keep-Alive\r\n"
+                                   "Content-Type: application/x-www-form-urlencoded\r\n"
+                                   "X-Two: 2\r\n\r\n");
+}
+
+TEST_F(CurlInternetTest, ConnectContactsNoServerAndSendReturnsWhileBodyStalls) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  LoopbackServer server([released](Connection& connection) {
+    test::ReceivedRequest request;
+    if (!connection.ReadRequest(request)) return;
+    connection.Write("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello");
+    released.wait_for(5s);
+    connection.Write("world");
+    connection.Close();
+  });
+  const Handle request = Open(server.Port(), "POST", "/");
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(server.Connections(), 0);
+
+  const auto start = SteadyClock::now();
+  ASSERT_TRUE(net_.SendRequest(request, "x=1"));
+  std::uint8_t buffer[5];
+  std::uint32_t got = 0;
+  ASSERT_TRUE(net_.ReadFile(request, buffer, 5, got));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "hello");
+  EXPECT_LT(MsSince(start), 2000);
+  EXPECT_EQ(server.Connections(), 1);
+  release.set_value();
+  EXPECT_EQ(ReadAll(request), "world");
+}
+
+TEST_F(CurlInternetTest, ReadsInTheSizesAsked) {
+  std::string body(5000, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 % 251);
+  LoopbackServer server(LoopbackServer::Respond(200, body));
+  const Handle request = Open(server.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  std::string all;
+  std::uint8_t buffer[2048];
+  for (std::uint32_t expected : {2048u, 2048u, 904u, 0u, 0u}) {
+    std::uint32_t got = 12345;
+    ASSERT_TRUE(net_.ReadFile(request, buffer, sizeof buffer, got));
+    EXPECT_EQ(got, expected);
+    all.append(reinterpret_cast<char*>(buffer), got);
+  }
+  EXPECT_EQ(all, body);
+}
+
+TEST_F(CurlInternetTest, OneLargeReadGetsAMultiMegabyteBodyIntact) {
+  std::string body(6 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) >> 3);
+  LoopbackServer server(LoopbackServer::Respond(200, body));
+  const Handle request = Open(server.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  std::vector<std::uint8_t> buffer(body.size() + 1000);
+  std::uint32_t got = 0;
+  ASSERT_TRUE(
+      net_.ReadFile(request, buffer.data(), static_cast<std::uint32_t>(buffer.size()), got));
+  ASSERT_EQ(got, body.size());
+  EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + got), body);
+  EXPECT_TRUE(net_.ReadFile(request, buffer.data(), 10, got));
+  EXPECT_EQ(got, 0u);
+}
+
+TEST_F(CurlInternetTest, TakesTheBodyOffTheConnectionOnlyAsReadsAskForIt) {
+  // Far more than socket buffers hold: the server can finish writing only if the
+  // client takes the body off the connection ahead of its reads.
+  const std::size_t size = 48 * 1024 * 1024;
+  std::atomic<bool> allWritten{false};
+  LoopbackServer server([&](Connection& connection) {
+    test::ReceivedRequest request;
+    if (!connection.ReadRequest(request)) return;
+    std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+    reply.resize(reply.size() + size, 'b');
+    allWritten = connection.Write(reply);
+  });
+  const Handle request = Open(server.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  std::uint8_t buffer[2048];
+  std::uint32_t got = 0;
+  ASSERT_TRUE(net_.ReadFile(request, buffer, sizeof buffer, got));
+  EXPECT_EQ(got, sizeof buffer);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(allWritten);
+  EXPECT_TRUE(net_.CloseHandle(request));
+}
+
+TEST_F(CurlInternetTest, ChunkedBodiesAreDecodedAndBadChunksFailAfterTheData) {
+  LoopbackServer good(
+      LoopbackServer::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                            "chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"));
+  EXPECT_EQ(Exchange(Open(good.Port(), "GET", "/")), "hello world");
+  net_.CloseHandle(session_);
+
+  LoopbackServer bad(LoopbackServer::Reply(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nnope\r\n"));
+  const Handle request = Open(bad.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  std::uint8_t buffer[100];
+  std::uint32_t got = 0;
+  // The failing read still hands over the good bytes that came before the failure.
+  EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "hello");
+  EXPECT_EQ(net_.LastError(), 12030u);
+  EXPECT_EQ(ReadError(request), 12030u);  // the error stays
+}
+
+TEST_F(CurlInternetTest, ErrorStatusBodiesAreDeliveredAndRedirectsNotFollowed) {
+  LoopbackServer missing(LoopbackServer::Respond(404, "no such page"));
+  EXPECT_EQ(Exchange(Open(missing.Port(), "GET", "/")), "no such page");
+  net_.CloseHandle(session_);
+
+  LoopbackServer moved(LoopbackServer::Respond(301, "moved", {{"Location", "/elsewhere"}}));
+  EXPECT_EQ(Exchange(Open(moved.Port(), "POST", "/"), "a=1"), "moved");
+  EXPECT_EQ(moved.Connections(), 1);
+  EXPECT_EQ(moved.Requests().size(), 1u);
+}
+
+TEST_F(CurlInternetTest, ConnectionFailuresMapToWindowsCodes) {
+  std::uint16_t closedPort = 0;
+  {
+    LoopbackServer gone(LoopbackServer::Echo());
+    closedPort = gone.Port();
+  }
+  Handle request = Open(closedPort, "GET", "/");
+  EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+  EXPECT_EQ(net_.LastError(), 12029u);
+  EXPECT_EQ(ReadError(request), 12019u);  // never sent
+  net_.CloseHandle(session_);
+
+  // An IPv6 literal, bracketed or not, makes a valid URL (nothing listens there).
+  for (std::string_view host : {"::1", "[::1]"}) {
+    request = Open(closedPort, "GET", "/", kPlainFlags, host);
+    EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+    EXPECT_EQ(net_.LastError(), 12029u);
+    net_.CloseHandle(session_);
+  }
+
+  for (const char* reply : {"GARBAGE\r\n\r\n", "HTTP/1.0 abc\r\n\r\n", ""}) {
+    LoopbackServer server(LoopbackServer::Reply(reply));
+    request = Open(server.Port(), "GET", "/");
+    EXPECT_FALSE(net_.SendRequest(request, std::nullopt)) << reply;
+    EXPECT_EQ(net_.LastError(), 12152u) << reply;
+    net_.CloseHandle(session_);
+  }
+}
+
+TEST_F(CurlInternetTest, BrokenBodiesDeliverWhatArrivedThenFail) {
+  // Reset after part of the body, while the client is waiting for more.
+  LoopbackServer reset([](Connection& connection) {
+    test::ReceivedRequest request;
+    if (!connection.ReadRequest(request)) return;
+    connection.Write("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(300, 'r'));
+    std::this_thread::sleep_for(150ms);
+    connection.Reset();
+  });
+  Handle request = Open(reset.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  std::vector<std::uint8_t> buffer(2048);
+  std::uint32_t got = 0;
+  EXPECT_FALSE(net_.ReadFile(request, buffer.data(), 2048, got));
+  EXPECT_EQ(got, 300u);
+  EXPECT_EQ(net_.LastError(), 12031u);
+  EXPECT_EQ(ReadError(request), 12031u);
+  net_.CloseHandle(session_);
+
+  // Orderly close before Content-Length bytes have come.
+  LoopbackServer shortBody(LoopbackServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" +
+                                                 std::string(40, 's')));
+  request = Open(shortBody.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  EXPECT_FALSE(net_.ReadFile(request, buffer.data(), 2048, got));
+  EXPECT_EQ(got, 40u);
+  EXPECT_EQ(net_.LastError(), 12030u);
+}
+
+// Writes the reply head, then `pieces` one at a time `gap` apart, then waits for
+// the client to go.
+test::Handler Trickle(std::string head, std::vector<std::string> pieces,
+                      std::chrono::milliseconds gap) {
+  return [=](Connection& connection) {
+    test::ReceivedRequest request;
+    if (!connection.ReadRequest(request)) return;
+    if (!head.empty()) connection.Write(head);
+    for (const std::string& piece : pieces) {
+      std::this_thread::sleep_for(gap);
+      if (!connection.Write(piece)) return;
+    }
+    connection.ReadSome(1, 5s);  // EOF once the client closes
+  };
+}
+
+TEST_F(CurlInternetTest, ReceiveTimeoutCountsSilenceWhileWaitingOnly) {
+  // Silence before the headers.
+  LoopbackServer mute(Trickle("", {}, 0ms));
+  Handle request = Open(mute.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
+  auto start = SteadyClock::now();
+  EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+  EXPECT_EQ(net_.LastError(), 12002u);
+  EXPECT_GE(MsSince(start), 180);
+  EXPECT_LT(MsSince(start), 2000);
+  net_.CloseHandle(session_);
+
+  // Silence in the middle of the body: the bytes so far, then the time-out.
+  LoopbackServer stall(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nabc", {}, 0ms));
+  request = Open(stall.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  std::uint8_t buffer[100];
+  std::uint32_t got = 0;
+  start = SteadyClock::now();
+  EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
+  EXPECT_EQ(got, 3u);
+  EXPECT_GE(MsSince(start), 180);
+  EXPECT_EQ(net_.LastError(), 12002u);
+  net_.CloseHandle(session_);
+
+  // A steady trickle for longer than the time-out is fine.
+  LoopbackServer slow(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\n",
+                              {"1", "2", "3", "4", "5", "6"}, 60ms));
+  request = Open(slow.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  ASSERT_TRUE(net_.ReadFile(request, buffer, sizeof buffer, got));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "123456");
+  net_.CloseHandle(session_);
+
+  // So is a pause between reads longer than the time-out.
+  LoopbackServer later(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nab", {"cd"}, 300ms));
+  request = Open(later.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  ASSERT_TRUE(net_.ReadFile(request, buffer, 2, got));
+  std::this_thread::sleep_for(250ms);
+  EXPECT_EQ(ReadAll(request, 100), "cd");
+}
+
+TEST_F(CurlInternetTest, ClosingARequestMidBodyEndsTheTransfer) {
+  LoopbackServer server(Trickle(
+      "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(50000, 'x'), {}, 0ms));
+  const Handle request = Open(server.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+  std::uint8_t buffer[100];
+  std::uint32_t got = 0;
+  ASSERT_TRUE(net_.ReadFile(request, buffer, sizeof buffer, got));
+  const auto start = SteadyClock::now();
+  EXPECT_TRUE(net_.CloseHandle(request));
+  EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
+  EXPECT_EQ(net_.LastError(), 6u);
+  EXPECT_LT(MsSince(start), 1000);
+}
+
+class CurlInternetTls : public CurlInternetTest {
+ protected:
+  // Sends a GET over TLS to a server using `identity`; the error, or 0 with the body read.
+  std::uint32_t Fetch(const test::Pem& identity, std::uint32_t flags = kTlsFlags) {
+    LoopbackServer server(LoopbackServer::Respond(200, "secret"), identity.Identity());
+    const Handle request = Open(server.Port(), "GET", "/", flags);
+    std::uint32_t error = 0;
+    if (!net_.SendRequest(request, std::nullopt)) {
+      error = net_.LastError();
+    } else {
+      EXPECT_EQ(ReadAll(request), "secret");
+    }
+    net_.CloseHandle(session_);
+    session_ = kNullHandle;
+    return error;
+  }
+
+  TestPki pki_;
+  ScopedEnv trust_{"SSL_CERT_FILE", pki_.CaFile().c_str()};
+};
+
+TEST_F(CurlInternetTls, AcceptsDateAndNameProblemsButNotUntrustedIssuers) {
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1")), 0u);
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", -48h, -24h)), 0u);  // expired
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", 24h, 48h)), 0u);    // not yet valid
+  EXPECT_EQ(Fetch(pki_.Issue("other.example")), 0u);          // wrong name
+  EXPECT_EQ(Fetch(TestPki::SelfSigned("127.0.0.1")), 12045u);
+  TestPki stranger;
+  EXPECT_EQ(Fetch(stranger.Issue("127.0.0.1")), 12045u);
+  // Without the ignore flags, date and name are checked too.
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", -48h, -24h), kTlsStrictFlags), 12169u);
+  EXPECT_EQ(Fetch(pki_.Issue("other.example"), kTlsStrictFlags), 12169u);
+}
+
+TEST_F(CurlInternetTls, PlainServerIsASecureChannelError) {
+  LoopbackServer plain(LoopbackServer::Reply("HTTP/1.0 200 OK\r\n\r\n"));
+  const Handle request = Open(plain.Port(), "GET", "/", kTlsFlags);
+  EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+  EXPECT_EQ(net_.LastError(), 12157u);
+}
+
+TEST_F(CurlInternetTest, PreconfiguredProxyCarriesTheWholeUrlDirectIgnoresIt) {
+  LoopbackServer proxy(LoopbackServer::Echo());
+  const std::string proxyUrl = "http://" + proxy.HostPort();
+  ScopedEnv httpProxy("http_proxy", proxyUrl.c_str());
+  ScopedEnv noProxy("no_proxy", nullptr);
+  Handle request = Open(8080, "GET", "/a b#c", kPlainFlags, "site.invalid");
+  EXPECT_EQ(FirstLine(Exchange(request)), "GET http://site.invalid:8080/a%20b%23c HTTP/1.0");
+  net_.CloseHandle(session_);
+
+  LoopbackServer origin(LoopbackServer::Echo());
+  request = Open(origin.Port(), "GET", "/a", kPlainFlags, "127.0.0.1", inet::kOpenTypeDirect);
+  EXPECT_EQ(FirstLine(Exchange(request)), "GET /a HTTP/1.0");
+  EXPECT_EQ(proxy.Connections(), 1);
+}
+
+TEST_F(CurlInternetTest, InvalidHandlesFailWithoutHarm) {
+  EXPECT_FALSE(net_.CloseHandle(kNullHandle));
+  EXPECT_EQ(net_.LastError(), 6u);
+  const Handle request = Open(80, "GET", "/");
+  std::uint8_t buffer[4];
+  std::uint32_t got = 7;
+  // Wrong kinds.
+  EXPECT_FALSE(net_.ReadFile(session_, buffer, 4, got));
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(net_.LastError(), 6u);
+  EXPECT_EQ(net_.Connect(request, "h", 80, "", "", 3), kNullHandle);
+  EXPECT_EQ(net_.LastError(), 6u);
+  EXPECT_FALSE(net_.SendRequest(session_, std::nullopt));
+  EXPECT_EQ(net_.LastError(), 6u);
+  // Options.
+  EXPECT_FALSE(net_.SetOption(request, 99, 1));
+  EXPECT_EQ(net_.LastError(), 87u);
+  EXPECT_FALSE(net_.SetOption(123456, inet::kOptionReceiveTimeout, 1));
+  EXPECT_EQ(net_.LastError(), 6u);
+  // Another object's handles are not ours.
+  CurlInternet other;
+  EXPECT_FALSE(other.CloseHandle(request));
+  EXPECT_EQ(other.LastError(), 6u);
+  // Closing the session closes its children; a second close fails.
+  EXPECT_TRUE(net_.CloseHandle(session_));
+  EXPECT_FALSE(net_.AddRequestHeaders(request, "X: y", 0));
+  EXPECT_EQ(net_.LastError(), 6u);
+  EXPECT_FALSE(net_.CloseHandle(session_));
+  session_ = kNullHandle;
+}
+
+}  // namespace
+}  // namespace vizadavu::platform

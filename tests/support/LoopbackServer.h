@@ -27,12 +27,18 @@ struct ReceivedRequest {
   std::optional<std::string> Header(std::string_view name) const;
 };
 
-// One accepted connection (plain, or TLS after a completed handshake).
+// One accepted connection (plain, or TLS after a completed handshake). It belongs
+// to the thread running the handler and must only be used from there. After the
+// handler returns the connection is closed (orderly) unless the handler closed or
+// reset it. Malformed requests make ReadRequest fail with a note on stderr.
 class Connection {
  public:
   virtual ~Connection() = default;
   // Reads one request: headers up to the blank line, then Content-Length bytes
   // of body. Records it with the server. False on EOF, error or time-out.
+  // Also decodes a chunked body (raw keeps the chunk framing), and answers an
+  // HTTP/1.1 "Expect: 100-continue" with "HTTP/1.1 100 Continue" before reading
+  // the body, as a real server would.
   virtual bool ReadRequest(ReceivedRequest& out,
                            std::chrono::milliseconds timeout = std::chrono::seconds(10)) = 0;
   // Writes all bytes; false when the peer has gone.
@@ -41,9 +47,10 @@ class Connection {
   virtual void Close() = 0;
   // Abortive close: RST (SO_LINGER 0), no TLS close_notify.
   virtual void Reset() = 0;
-  // Raw bytes received so far beyond what ReadRequest consumed is not kept;
-  // this reads raw bytes (up to max) with a time-out, for handlers that do not
-  // speak HTTP. Empty on EOF/time-out.
+  // Reads raw bytes (up to max) with a time-out, for handlers that do not speak
+  // HTTP. Bytes that arrived beyond what ReadRequest consumed (a pipelined next
+  // request, surplus body bytes) are kept and returned first, as is the partial
+  // input of a ReadRequest that failed. Empty on EOF/time-out.
   virtual std::string ReadSome(std::size_t max, std::chrono::milliseconds timeout) = 0;
 };
 
@@ -54,6 +61,14 @@ struct TlsIdentity {
   std::string privateKeyPem;
 };
 
+// The handler runs on a separate thread per connection, possibly several at
+// once, so it must be safe to call concurrently. An exception escaping it is
+// reported on stderr and the connection is closed. A request appears in
+// Requests() as soon as ReadRequest has read all of it, i.e. before any reply is
+// written. Connections() counts at accept(), which may lag the client's
+// connect() slightly. A TLS connection whose handshake fails (or that closes
+// before completing it) is counted in TlsHandshakeFailures() and closed without
+// calling the handler.
 class LoopbackServer {
  public:
   // Starts listening at once; plain HTTP without tls.
@@ -72,8 +87,10 @@ class LoopbackServer {
 
   // Handler: read one request, write `rawReply` verbatim, close.
   static Handler Reply(std::string rawReply);
-  // Handler: read one request, answer "HTTP/1.0 <status>" with the headers and
-  // body given (Content-Length added), close.
+  // Handler: read one request, answer "HTTP/1.0 <status> <reason>" with the
+  // headers and body given (Content-Length added after them, except for 1xx, 204
+  // and 304 and when the headers already carry Content-Length or
+  // Transfer-Encoding), close.
   static Handler Respond(int status, std::string body,
                          std::vector<std::pair<std::string, std::string>> headers = {});
   // Handler: read one request and echo it: 200, body = the raw request bytes.
@@ -98,13 +115,13 @@ class TestPki {
   ~TestPki();
   const std::string& CaCertificatePem() const;
   // Writes the CA certificate to a new temporary file and returns its path
-  // (for SSL_CERT_FILE); the file is removed in the destructor.
+  // (for SSL_CERT_FILE); the file is removed in the destructor. The file is
+  // written on the first call; later calls return the same path.
   const std::string& CaFile();
 
   // A leaf for `dnsOrIp` (SAN is IP:... when it parses as an IP address, DNS:...
   // otherwise), signed by this CA, valid from now+notBefore to now+notAfter.
-  Pem Issue(const std::string& dnsOrIp,
-            std::chrono::seconds notBefore = -std::chrono::hours(24),
+  Pem Issue(const std::string& dnsOrIp, std::chrono::seconds notBefore = -std::chrono::hours(24),
             std::chrono::seconds notAfter = std::chrono::hours(24 * 30)) const;
   // A self-signed certificate for `dnsOrIp`, valid now.
   static Pem SelfSigned(const std::string& dnsOrIp);

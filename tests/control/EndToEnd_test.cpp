@@ -1,0 +1,273 @@
+// The control over the real libcurl layer against in-process loopback servers.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/SecureMemory.h"
+#include "platform/Services.h"
+#include "tests/support/FakeInternet.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/Recorder.h"
+#include "vizadavu/vizADAVU.h"
+
+namespace vizadavu::test {
+namespace {
+
+using Events = std::vector<std::string>;
+const Events kSuccess = {"Status 21", "Status 30", "EndTransfer"};
+
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  std::uint32_t x = 12345;
+  for (auto& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+Text Url(const std::string& scheme, const LoopbackServer& server, const std::string& path) {
+  return Utf8ToText(scheme + "://" + server.HostPort() + path);
+}
+
+// A port nothing listens on: bound once, then released.
+std::uint16_t UnusedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  // The pause is skipped with a fake clock; the internet layer is the real one.
+  FakeClock clock{std::chrono::milliseconds(500)};
+  Recorder recorder;
+  vizADAVU control{&recorder, &recorder, platform::Services{nullptr, &clock, nullptr}};
+
+  void Submit(const Text& url, Long action = 1) {
+    recorder.events.clear();
+    control.URL(url);
+    control.Action(action);
+  }
+};
+
+TEST_F(EndToEndTest, ServerReceivesExactlyTheRequest) {
+  LoopbackServer server(LoopbackServer::Respond(200, "thanks"));
+  control.Secure_Mode_Off = true;
+  control.FormVarCount(3);
+  control.FormVarNames(1, u"name");
+  control.FormVarValues(1, u"Zo\u00eb & co");
+  control.FormVarNames(2, u"q");
+  control.FormVarValues(2, u"a=b");
+  control.FormVarNames(3, u"skip");
+  control.FormVarValues(3, u"   ");
+  Submit(Url("http", server, "/form?x=1"));
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_EQ(control.ReceiveBuffer(), u"thanks");
+
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const ReceivedRequest& r = requests[0];
+  EXPECT_EQ(r.method, "POST");
+  EXPECT_EQ(r.target, "/form?x=1");
+  EXPECT_EQ(r.version, "HTTP/1.0");
+  EXPECT_EQ(r.body, "name=Zo%EB+%26+co&q=a%3Db");
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"Host", server.HostPort()},
+      {"User-Agent", "Tormelo/1.0"},
+      {"Accept-Language", "en"},
+      {"Connection", "Keep-Alive"},
+      {"Content-Type", "application/x-www-form-urlencoded"},
+      {"Content-Length", "25"},
+  };
+  auto sorted = [](auto headers) {
+    std::sort(headers.begin(), headers.end());
+    return headers;
+  };
+  EXPECT_EQ(sorted(r.headers), sorted(expected));
+}
+
+TEST_F(EndToEndTest, GetCarriesTheBodyAndEmptyPostSendsLengthZero) {
+  LoopbackServer server(LoopbackServer::Echo());
+  control.Secure_Mode_Off = true;
+  control.FormVarCount(1);
+  control.FormVarNames(1, u"a");
+  control.FormVarValues(1, u"1");
+  Submit(Url("http", server, "/g"), 2);
+  control.FormVarCount(0);
+  Submit(Url("http", server, "/p"), 1);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].body, "a=1");
+  EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(requests[1].method, "POST");
+  EXPECT_EQ(requests[1].Header("Content-Length"), "0");
+  EXPECT_EQ(requests[1].Header("Content-Type"), "application/x-www-form-urlencoded");
+  for (const auto& r : requests) {
+    EXPECT_FALSE(r.Header("Accept"));
+    EXPECT_FALSE(r.Header("Expect"));
+  }
+}
+
+TEST_F(EndToEndTest, StatusIsNotExaminedAndRedirectsAreNotFollowed) {
+  LoopbackServer notFound(LoopbackServer::Respond(404, "no such page"));
+  LoopbackServer moved(LoopbackServer::Respond(301, "moved", {{"Location", "/elsewhere"}}));
+  control.Secure_Mode_Off = true;
+  Submit(Url("http", notFound, "/x"));
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_EQ(control.ReceiveBuffer(), u"no such page");
+  Submit(Url("http", moved, "/x"));
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_EQ(control.ReceiveBuffer(), u"moved");
+  EXPECT_EQ(moved.Requests().size(), 1u);
+}
+
+TEST_F(EndToEndTest, RefusedPortRaisesStatus21ThenError12029) {
+  control.Secure_Mode_Off = true;
+  Submit(Utf8ToText("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/"));
+  EXPECT_EQ(recorder.events, (Events{"Status 21", "Error 12029"}));
+}
+
+TEST_F(EndToEndTest, LargeRepliesArriveIntactInBothModes) {
+  const std::string body = Pattern(3 << 20);
+  LoopbackServer server(LoopbackServer::Respond(200, body));
+  control.Secure_Mode_Off = true;
+  Submit(Url("http", server, "/big"));
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_EQ(TextToAnsi(control.ReceiveBuffer()), body);
+
+  control.ReceiveBufferSize = static_cast<Long>(body.size());
+  Submit(Url("http", server, "/big"));
+  EXPECT_EQ(recorder.events, kSuccess);
+  ASSERT_EQ(control.ReceiveBufferArraySize(), static_cast<Long>(body.size()) - 1);
+  EXPECT_EQ(TextToAnsi(control.StringB()), body);
+  EXPECT_EQ(control.ReceiveBufferB(static_cast<Long>(body.size())), 0);
+}
+
+TEST_F(EndToEndTest, ChunkedTransferEncodingIsDecoded) {
+  LoopbackServer server(
+      LoopbackServer::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+                            "chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"));
+  control.Secure_Mode_Off = true;
+  Submit(Url("http", server, "/"));
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_EQ(control.ReceiveBuffer(), u"hello world");
+}
+
+TEST_F(EndToEndTest, ResetMidBodyKeepsWhatArrivedAndFails) {
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n";
+  LoopbackServer server([&](Connection& c) {
+    ReceivedRequest r;
+    if (!c.ReadRequest(r)) return;
+    c.Write(head + std::string(3000, 'p'));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    c.Reset();
+  });
+  control.Secure_Mode_Off = true;
+  Submit(Url("http", server, "/"));
+  ASSERT_EQ(recorder.events.size(), 3u);
+  EXPECT_TRUE(recorder.events[2] == "Error 12031" || recorder.events[2] == "Error 12030")
+      << recorder.events[2];
+  EXPECT_EQ(control.ReceiveBuffer(), Text(3000, u'p'));
+}
+
+TEST_F(EndToEndTest, ShortBodyIsAnErrorNotASuccess) {
+  LoopbackServer server(
+      LoopbackServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\nonly twenty bytes!!!"));
+  control.Secure_Mode_Off = true;
+  for (Long mode : {-1, 100}) {
+    control.ReceiveBufferSize = mode;
+    Submit(Url("http", server, "/"));
+    ASSERT_EQ(recorder.events.size(), 3u);
+    EXPECT_EQ(recorder.events[2], "Error 12030") << mode;
+  }
+  EXPECT_EQ(control.StringB(), u"only twenty bytes!!!");
+}
+
+std::vector<std::string> g_freed;
+
+TEST_F(EndToEndTest, NoFreedBlockKeepsTheReplyAfterClear) {
+  std::string body;
+  while (body.size() < (1 << 20)) body += "S3cr3t-r3ply!";
+  LoopbackServer server(LoopbackServer::Respond(200, body));
+  control.Secure_Mode_Off = true;
+  g_freed.clear();
+  platform::g_freedBlockHook = [](const void* data, std::size_t size) {
+    g_freed.emplace_back(static_cast<const char*>(data), size);
+  };
+  Submit(Url("http", server, "/"));
+  control.Clear();
+  platform::g_freedBlockHook = nullptr;
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_GT(g_freed.size(), 3u);  // the staging buffer and the blocks the text outgrew
+  for (const std::string& block : g_freed) {
+    EXPECT_EQ(block.find("S3cr3t-r3ply!"), std::string::npos);
+    EXPECT_EQ(block.find(std::string("S\0003\0c\0r\0", 8)), std::string::npos);
+  }
+}
+
+class TlsTest : public EndToEndTest {
+ protected:
+  void SetUp() override { setenv("SSL_CERT_FILE", pki.CaFile().c_str(), 1); }
+  void TearDown() override { unsetenv("SSL_CERT_FILE"); }
+
+  std::string Outcome(const Pem& identity) {
+    LoopbackServer server(LoopbackServer::Respond(200, "secret"), identity.Identity());
+    Submit(Url("https", server, "/s"));
+    return recorder.events.back();
+  }
+  TestPki pki;
+};
+
+TEST_F(TlsTest, DateAndNameFailuresAreAcceptedOthersAreNot) {
+  using std::chrono::hours;
+  EXPECT_EQ(Outcome(pki.Issue("127.0.0.1")), "EndTransfer");
+  EXPECT_EQ(control.ReceiveBuffer(), u"secret");
+  EXPECT_EQ(Outcome(pki.Issue("127.0.0.1", -hours(48), -hours(24))), "EndTransfer");  // expired
+  EXPECT_EQ(Outcome(pki.Issue("127.0.0.1", hours(24), hours(48))), "EndTransfer");    // not yet
+  EXPECT_EQ(Outcome(pki.Issue("other.example")), "EndTransfer");                      // wrong name
+  EXPECT_EQ(Outcome(TestPki::SelfSigned("127.0.0.1")), "Error 12045");
+  TestPki stranger;
+  EXPECT_EQ(Outcome(stranger.Issue("127.0.0.1")), "Error 12045");
+}
+
+TEST_F(TlsTest, PlainServerOnTlsPortIsAHandshakeError) {
+  LoopbackServer server(LoopbackServer::Respond(200, "plain"));
+  Submit(Url("https", server, "/"));
+  EXPECT_EQ(recorder.events, (Events{"Status 21", "Error 12157"}));
+}
+
+// The real one-second pause, with the host's loop serviced all through it.
+TEST(EndToEndPause, RealPauseKeepsTheLoopRunning) {
+  LoopbackServer server(LoopbackServer::Respond(200, "ok"));
+  Recorder recorder;
+  vizADAVU control(&recorder, &recorder);
+  control.Secure_Mode_Off = true;
+  control.URL(Url("http", server, "/"));
+  const auto start = std::chrono::steady_clock::now();
+  control.Action(1);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_GE(elapsed, std::chrono::seconds(1));
+  EXPECT_GT(recorder.doEvents, 100);  // busy-waits servicing the loop, never sleeps
+  control.Clear();
+  control.Secure_Mode_Off = true;
+  control.Action(1);
+  EXPECT_EQ(recorder.events.back(), "EndTransfer");
+}
+
+}  // namespace
+}  // namespace vizadavu::test

@@ -8,7 +8,9 @@ namespace vizadavu::test {
 namespace {
 
 std::string H(platform::Handle h) {
-  return "h" + std::to_string(h);
+  std::string out = std::to_string(h);
+  out.insert(out.begin(), 'h');
+  return out;
 }
 
 std::string Hex(std::uint32_t v) {

@@ -12,8 +12,8 @@
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
-#include "tests/support/LoopbackServer.h"
 #include "tests/support/Recorder.h"
+#include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
 
 namespace vizadavu::test {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/LoopbackServer.h"
+#include "tests/support/TestPki.h"
 
 namespace vizadavu::platform {
 namespace {

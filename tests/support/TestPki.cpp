@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "tests/support/LoopbackServer.h"
+#include "tests/support/TestPki.h"
 
 namespace vizadavu::test {
 namespace {

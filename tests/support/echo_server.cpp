@@ -6,10 +6,10 @@
 
 #include <iostream>
 
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
 
 int main() {
-  vizadavu::test::LoopbackServer server(vizadavu::test::LoopbackServer::Echo());
+  vizadavu::loopback::LoopbackServer server(vizadavu::loopback::LoopbackServer::Echo());
   std::cout << server.Port() << std::endl;
   pollfd in{STDIN_FILENO, POLLIN, 0};
   char byte;

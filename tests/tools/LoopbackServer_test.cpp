@@ -1,4 +1,4 @@
-#include "tests/support/LoopbackServer.h"
+#include "tests/support/TestPki.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>

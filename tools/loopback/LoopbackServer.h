@@ -1,4 +1,4 @@
-// In-process HTTP(S) servers for tests: bind 127.0.0.1 on an ephemeral port,
+// In-process HTTP(S) servers for tests and the demonstration: bind 127.0.0.1 on an ephemeral port,
 // serve each connection on its own thread with a scripted handler, record what
 // they received, and stop in the destructor.
 #pragma once
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace vizadavu::test {
+namespace vizadavu::loopback {
 
 struct ReceivedRequest {
   std::string raw;  // request line, headers and body exactly as received
@@ -69,6 +69,11 @@ struct TlsIdentity {
 // connect() slightly. A TLS connection whose handshake fails (or that closes
 // before completing it) is counted in TlsHandshakeFailures() and closed without
 // calling the handler.
+// The fields of an application/x-www-form-urlencoded body, decoded ("+" is a
+// space, "%XX" a byte) and turned from Windows-1252 into UTF-8. A malformed
+// escape is kept as it stands.
+std::vector<std::pair<std::string, std::string>> DecodeForm(std::string_view body);
+
 class LoopbackServer {
  public:
   // Starts listening at once; plain HTTP without tls.
@@ -95,6 +100,10 @@ class LoopbackServer {
                          std::vector<std::pair<std::string, std::string>> headers = {});
   // Handler: read one request and echo it: 200, body = the raw request bytes.
   static Handler Echo();
+  // Handler: read one form submission and answer 200 text/plain with one line
+  // per field, "name = value", decoded from the urlencoded body (code page
+  // Windows-1252) and written in UTF-8.
+  static Handler FormEcho();
 
   struct Impl;
 
@@ -102,34 +111,4 @@ class LoopbackServer {
   std::unique_ptr<Impl> impl_;
 };
 
-// Certificates made at run time for TLS tests (EC P-256 keys, SHA-256).
-struct Pem {
-  std::string certificate;
-  std::string privateKey;
-  TlsIdentity Identity() const { return {certificate, privateKey}; }
-};
-
-class TestPki {
- public:
-  TestPki();  // creates a fresh CA
-  ~TestPki();
-  const std::string& CaCertificatePem() const;
-  // Writes the CA certificate to a new temporary file and returns its path
-  // (for SSL_CERT_FILE); the file is removed in the destructor. The file is
-  // written on the first call; later calls return the same path.
-  const std::string& CaFile();
-
-  // A leaf for `dnsOrIp` (SAN is IP:... when it parses as an IP address, DNS:...
-  // otherwise), signed by this CA, valid from now+notBefore to now+notAfter.
-  Pem Issue(const std::string& dnsOrIp, std::chrono::seconds notBefore = -std::chrono::hours(24),
-            std::chrono::seconds notAfter = std::chrono::hours(24 * 30)) const;
-  // A self-signed certificate for `dnsOrIp`, valid now.
-  static Pem SelfSigned(const std::string& dnsOrIp);
-
-  struct Impl;
-
- private:
-  std::unique_ptr<Impl> impl_;
-};
-
-}  // namespace vizadavu::test
+}  // namespace vizadavu::loopback

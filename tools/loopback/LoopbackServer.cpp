@@ -3,7 +3,9 @@
 // Every socket is non-blocking and every wait is a poll() with a deadline, sliced so
 // that a stopping server is noticed within ~100 ms. Writes never raise SIGPIPE: plain
 // sockets use send(MSG_NOSIGNAL), and TLS goes through a small BIO that does the same.
-#include "tests/support/LoopbackServer.h"
+#include "tools/loopback/LoopbackServer.h"
+
+#include "vizadavu/vizADAVU.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -26,7 +28,7 @@
 #include <system_error>
 #include <thread>
 
-namespace vizadavu::test {
+namespace vizadavu::loopback {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -768,4 +770,61 @@ Handler LoopbackServer::Echo() {
   };
 }
 
-}  // namespace vizadavu::test
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string DecodeComponent(std::string_view text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      bytes.push_back(' ');
+    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+               HexValue(text[i + 2]) >= 0) {
+      bytes.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      bytes.push_back(text[i]);
+    }
+  }
+  return TextToUtf8(AnsiToText(bytes));
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> DecodeForm(std::string_view body) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  while (!body.empty()) {
+    const std::size_t amp = body.find('&');
+    const std::string_view pair = body.substr(0, amp);
+    const std::size_t eq = pair.find('=');
+    fields.emplace_back(DecodeComponent(pair.substr(0, eq)),
+                        eq == std::string_view::npos ? "" : DecodeComponent(pair.substr(eq + 1)));
+    if (amp == std::string_view::npos) break;
+    body.remove_prefix(amp + 1);
+  }
+  return fields;
+}
+
+Handler LoopbackServer::FormEcho() {
+  return [](Connection& connection) {
+    ReceivedRequest request;
+    if (connection.ReadRequest(request)) {
+      std::string text;
+      for (const auto& [name, value] : DecodeForm(request.body)) {
+        text += name + " = " + value + "\n";
+      }
+      connection.Write(
+          "HTTP/1.0 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+          std::to_string(text.size()) + "\r\n\r\n" + text);
+    }
+    connection.Close();
+  };
+}
+
+}  // namespace vizadavu::loopback

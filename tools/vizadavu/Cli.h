@@ -1,0 +1,57 @@
+// The vizadavu command-line program: submit a form from a shell or a script.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vizadavu/vizADAVU.h"
+
+namespace vizadavu::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitTransferError = 1;  // the transfer ended in Error
+inline constexpr int kExitUsage = 64;         // bad command line or field file line
+inline constexpr int kExitNoInput = 66;       // the field file cannot be read
+inline constexpr int kExitCannotCreate = 73;  // the output file cannot be written
+
+struct Options {
+  Long action = 1;  // POST
+  bool plain = false;
+  std::optional<Long> readSize;
+  std::optional<std::string> fieldsFile;  // "-" is standard input
+  std::optional<std::string> output;
+  bool verbose = false;
+  bool demo = false;
+  bool help = false;
+  std::string url;
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program name; throws UsageError.
+Options ParseArguments(const std::vector<std::string>& args);
+
+// Splits "NAME=VALUE" at the first "="; throws UsageError without one or with an
+// empty name. `where` names the source in the message.
+std::pair<std::string, std::string> ParseField(const std::string& text, const std::string& where);
+
+struct Environment {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  bool errIsTerminal = false;
+};
+
+// Runs the program; returns its exit status. Never throws.
+int Main(const std::vector<std::string>& args, const Environment& env);
+
+extern const char* const kUsage;
+
+}  // namespace vizadavu::cli

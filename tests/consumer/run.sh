@@ -25,6 +25,8 @@ case $mode in
   pkgconfig)
     cmake --install "$tree" --prefix "$work/prefix" >/dev/null
     export PKG_CONFIG_PATH=$work/prefix/lib/pkgconfig:$work/prefix/lib/x86_64-linux-gnu/pkgconfig
+    # A shared library in a private prefix is found the way a user would find it.
+    export LD_LIBRARY_PATH=$work/prefix/lib:$work/prefix/lib/x86_64-linux-gnu
     # shellcheck disable=SC2046
     c++ -std=c++17 "$here/main.cpp" -o "$work/consumer" $(pkg-config --cflags --libs vizadavu)
     consumer=$work/consumer ;;

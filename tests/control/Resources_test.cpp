@@ -1,0 +1,120 @@
+// Resources over many transfers, handle discipline, and controls on many threads.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "platform/Services.h"
+#include "tests/support/FakeInternet.h"
+#include "tests/support/Recorder.h"
+#include "tests/support/TestPki.h"
+#include "vizadavu/vizADAVU.h"
+
+namespace vizadavu::test {
+namespace {
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+long ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+TEST(Resources, ThousandTransfersLeaveDescriptorsAndMemoryFlat) {
+  LoopbackServer server(LoopbackServer::FormEcho());
+  FakeClock clock;
+  Recorder recorder;
+  vizADAVU control(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
+  const Text url = Utf8ToText("http://" + server.HostPort() + "/r");
+  auto transfer = [&](int i) {
+    control.Secure_Mode_Off = true;
+    control.URL(url);
+    control.FormVarCount(1);
+    control.FormVarNames(1, u"i");
+    control.FormVarValues(1, Utf8ToText(std::to_string(i)));
+    control.ReceiveBufferSize = (i % 2 == 0) ? -1 : 4096;
+    control.Action(1);
+    control.Clear();
+  };
+  for (int i = 0; i < 100; ++i) transfer(i);  // warm up allocator and libcurl
+  const int descriptors = OpenDescriptors();
+  const long resident = ResidentKiB();
+  recorder.events.clear();
+  for (int i = 0; i < 1000; ++i) transfer(i);
+  EXPECT_EQ(std::count(recorder.events.begin(), recorder.events.end(), "EndTransfer"), 1000);
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_LT(ResidentKiB() - resident, 4096) << "resident memory grew";
+}
+
+TEST(Resources, EveryHandleClosedExactlyOnceWhateverFails) {
+  const char* methods[] = {"OpenSession", "Connect",  "OpenRequest",      "SetOption",
+                           "SendRequest", "ReadFile", "AddRequestHeaders"};
+  std::mt19937 random(7);
+  FakeClock clock;
+  Recorder recorder;
+  for (int round = 0; round < 300; ++round) {
+    FakeInternet net;
+    net.reply = std::string(random() % 6000, 'x');
+    net.FailOn(methods[random() % std::size(methods)], 12000 + random() % 200,
+               1 + static_cast<int>(random() % 3), random() % 100);
+    vizADAVU control(&recorder, nullptr, platform::Services{&net, &clock, nullptr});
+    control.URL(u"http://example.test/");
+    control.ReceiveBufferSize = (round % 3 == 0) ? 100 : -1;
+    recorder.events.clear();
+    control.Action(1);
+    EXPECT_EQ(net.OpenHandles(), 0);
+    for (const auto& [handle, closes] : net.closeCounts) {
+      if (handle != platform::kNullHandle) {
+        EXPECT_EQ(closes, 1) << "handle " << handle;
+      }
+    }
+    const long ends = std::count(recorder.events.begin(), recorder.events.end(), "EndTransfer");
+    const long errors =
+        std::count_if(recorder.events.begin(), recorder.events.end(),
+                      [](const std::string& e) { return e.rfind("Error", 0) == 0; });
+    EXPECT_EQ(ends + errors, 1) << ::testing::PrintToString(recorder.events);
+  }
+}
+
+TEST(Resources, ControlsOnSeveralThreadsRunIndependently) {
+  LoopbackServer server(LoopbackServer::FormEcho());
+  const std::string url = "http://" + server.HostPort() + "/t";
+  constexpr int kThreads = 4, kTransfers = 25;
+  std::vector<int> good(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      FakeClock clock;
+      Recorder recorder;
+      vizADAVU control(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
+      for (int i = 0; i < kTransfers; ++i) {
+        control.Secure_Mode_Off = true;
+        control.URL(Utf8ToText(url));
+        control.FormVarCount(1);
+        control.FormVarNames(1, u"who");
+        const std::string who = std::to_string(t) + "-" + std::to_string(i);
+        control.FormVarValues(1, Utf8ToText(who));
+        control.Action(1);
+        if (control.ReceiveBuffer() == Utf8ToText("who = " + who + "\n")) ++good[t];
+        control.Clear();
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(good, std::vector<int>(kThreads, kTransfers));
+}
+
+}  // namespace
+}  // namespace vizadavu::test

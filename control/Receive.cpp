@@ -9,7 +9,7 @@
 namespace vizadavu {
 
 Text vizADAVU::ReceiveBuffer() const {
-  return Text(state_->ReceiveText.begin(), state_->ReceiveText.end());
+  return Text(state_->ReceiveText.view());
 }
 
 Long vizADAVU::ReceiveBufferArraySize() const {
@@ -59,7 +59,7 @@ void vizADAVU::Clear() {
   detail::FillRandom(s, text.data(), text.size(), [](double r) {
     return platform::AnsiToChar(static_cast<std::uint8_t>(r * 255.0));
   });
-  detail::ReleaseText(text);
+  text.Release();
 
   ReceiveBufferSize = -1;
   s.FormVars.reset();

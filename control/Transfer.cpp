@@ -85,7 +85,7 @@ class Transfer {
   // Runs the exchange up to the read; returns the error code once failed_ is set.
   std::uint32_t Steps(Integer action) {
     platform::Internet& net = s_.internet;
-    WipeText(s_.ReceiveText);
+    s_.ReceiveText.Wipe();
 
     session_ = net.OpenSession(kAgent, inet::kOpenTypePreconfig);
     if (session_ == platform::kNullHandle) return Failed(net.LastError());
@@ -142,7 +142,9 @@ class Transfer {
       s_.ReceiveBytes->NoteWritten(count);
       ok = more;
       s_.BytesRead = static_cast<Long>(count);
-      if (count > 0) platform::AppendAnsiAsText(s_.ReceiveText, s_.ReceiveBytes->data(), count);
+      if (count > 0) {
+        platform::AnsiToChars(s_.ReceiveBytes->data(), count, s_.ReceiveText.Extend(count));
+      }
       if (count == 0) more = false;
       Yield();
     }

@@ -3,20 +3,45 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "platform/SecureMemory.h"
 
 namespace vizadavu::detail {
 
-// The reply text: every buffer it outgrows is wiped as it is released.
-using SecretText =
-    std::basic_string<char16_t, std::char_traits<char16_t>, platform::WipingAllocator<char16_t>>;
+// The reply text. It grows by appending at the end, in amortised linear time:
+// small texts in heap blocks that are wiped when outgrown, large ones in an
+// anonymous mapping that mremap grows in place or moves without copying, so a
+// long reply never needs twice its size in memory. Everything it held is wiped
+// before its memory is released.
+class SecretText {
+ public:
+  SecretText() = default;
+  ~SecretText() { Release(); }
+  SecretText(const SecretText&) = delete;
+  SecretText& operator=(const SecretText&) = delete;
 
-// Overwrites the text's storage (short-string buffer included) and empties it.
-void WipeText(SecretText& text) noexcept;
-// Same, then gives its heap block back (wiped again by the allocator).
-void ReleaseText(SecretText& text) noexcept;
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  char16_t* data() { return data_; }
+  const char16_t* data() const { return data_; }
+  std::u16string_view view() const { return {data_, size_}; }
+
+  // Adds `count` characters at the end and returns where they go. Throws
+  // std::bad_alloc when the memory cannot be had; the text is then unchanged.
+  char16_t* Extend(std::size_t count);
+  // Wipes the characters and empties the text; the storage is kept.
+  void Wipe() noexcept;
+  // Wipes and gives the storage back.
+  void Release() noexcept;
+
+ private:
+  void Grow(std::size_t needed);
+  char16_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;  // characters
+  bool mapped_ = false;
+};
 
 // A zero-filled byte buffer of fixed size. Pages never written stay untouched
 // (calloc), so a large buffer costs only what is read into it; every byte that

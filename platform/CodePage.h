@@ -23,13 +23,20 @@ inline std::uint8_t CharToAnsi(char16_t c) {
   return CharToAnsi(c, ok);
 }
 
-// Appends one character per byte, to any 16-bit string type.
-template <class String>
-void AppendAnsiAsText(String& out, const std::uint8_t* bytes, std::size_t count) {
+// Writes one character per byte. The loop is written so that the compiler can
+// widen whole vectors of bytes; only bytes 0x80..0x9F need the table.
+inline void AnsiToChars(const std::uint8_t* bytes, std::size_t count, char16_t* out) {
+  for (std::size_t i = 0; i < count; ++i) out[i] = bytes[i];
+  for (std::size_t i = 0; i < count; ++i) {
+    if (static_cast<std::uint8_t>(bytes[i] - 0x80) < 0x20) out[i] = kAnsiToChar[bytes[i]];
+  }
+}
+
+// Appends one character per byte to a std::u16string.
+inline void AppendAnsiAsText(std::u16string& out, const std::uint8_t* bytes, std::size_t count) {
   const std::size_t start = out.size();
   out.resize(start + count);
-  char16_t* dst = out.data() + start;
-  for (std::size_t i = 0; i < count; ++i) dst[i] = kAnsiToChar[bytes[i]];
+  AnsiToChars(bytes, count, out.data() + start);
 }
 
 }  // namespace vizadavu::platform

@@ -66,8 +66,10 @@ constexpr std::size_t kStageSize = CURL_MAX_WRITE_SIZE;
 // The CURLcode of a finished or failed transfer as the error a Windows host gets
 // for the same failure. `osErrno` is CURLINFO_OS_ERRNO, `verifyResult`
 // CURLINFO_SSL_VERIFYRESULT, `connected` whether the request was about to go out
-// (so that a protocol complaint is about the server's reply, not our URL).
-std::uint32_t ErrorFor(CURLcode code, long osErrno, long verifyResult, bool connected) {
+// (so that a protocol complaint is about the server's reply, not our URL),
+// `inHeaders` whether the final reply headers were still being read.
+std::uint32_t ErrorFor(CURLcode code, long osErrno, long verifyResult, bool connected,
+                       bool inHeaders) {
   switch (code) {
     case CURLE_OK:
       return kNoError;
@@ -99,7 +101,9 @@ std::uint32_t ErrorFor(CURLcode code, long osErrno, long verifyResult, bool conn
     case CURLE_PARTIAL_FILE:  // body shorter than announced
       return kConnectionAborted;
     case CURLE_OUT_OF_MEMORY:
-      return kNotEnoughMemory;
+      // libcurl refuses a reply header line longer than its limit (100 KiB) with
+      // this code; there it is the server's reply that is at fault.
+      return connected && inHeaders ? kInvalidServerResponse : kNotEnoughMemory;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
@@ -329,7 +333,7 @@ struct Transfer {
     long verifyResult = 0;
     curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
     curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
-    return ErrorFor(result, osErrno, verifyResult, connected);
+    return ErrorFor(result, osErrno, verifyResult, connected, !headersDone);
   }
 };
 
@@ -513,8 +517,13 @@ std::uint32_t CurlInternet::Impl::Drive(Transfer& t, const Timeouts& timeouts,
         waitMs = static_cast<int>(std::min<long long>(waitMs, limit - idle));
       }
     }
-    mc = curl_multi_poll(t.multi, nullptr, 0, waitMs, nullptr);
+    // Bytes arriving (or the socket taking more of the request) count as
+    // activity even when they complete nothing libcurl reports: part of a
+    // header line or chunk-size line, part of a TLS record.
+    int events = 0;
+    mc = curl_multi_poll(t.multi, nullptr, 0, waitMs, &events);
     if (mc != CURLM_OK) return mc == CURLM_OUT_OF_MEMORY ? kNotEnoughMemory : kInternalError;
+    if (events > 0) t.lastActivity = SteadyClock::now();
   }
 }
 
@@ -837,15 +846,19 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
     Transfer& t = *node->transfer;
     std::uint32_t error = im.Drive(t, node->timeouts, HeadersIn);
     // Once the headers are in, a failure later in the body is for the reads to
-    // report, after the bytes that came before it.
+    // report, after the bytes that came before it. A transfer that ended before
+    // the blank line closing the headers was cut short, however libcurl saw it.
     if (error == kNoError && !t.headersDone) {
-      error = t.done && t.result != CURLE_OK ? t.FinalError() : t.error;
+      if (t.done && t.result != CURLE_OK) {
+        error = t.FinalError();
+      } else {
+        error = t.error != kNoError ? t.error : kConnectionAborted;
+      }
     }
     if (error != kNoError) {
       node->transfer.reset();
       return im.Fail(error);
     }
-    t.headersDone = true;  // also when the transfer ended without a blank line
     return true;
   } catch (const std::bad_alloc&) {
     return im.Fail(kNotEnoughMemory);

@@ -7,12 +7,12 @@
 // - The body is pulled off the connection only as ReadFile asks for it: at most
 //   one libcurl delivery (16 KiB) is held between reads, so memory stays bounded
 //   whatever the size of the reply. Held bytes are overwritten before release.
-// - A read that meets an error after gathering some bytes returns those bytes
-//   with TRUE; the error is reported (FALSE, 0 bytes) by the next read and every
-//   read after it.
+// - A read that meets an error returns FALSE with the good bytes it gathered
+//   before the error (often none); every later read fails with 0 bytes.
 // - Time-outs (milliseconds): connect bounds connection set-up (lookup, TCP,
 //   TLS); send and receive bound each wait for the request to move or for reply
-//   bytes to arrive while a call is blocked. None limits a whole transfer; time
+//   bytes to arrive while a call is blocked (any byte arriving counts, even one
+//   that completes no header line or chunk). None limits a whole transfer; time
 //   spent between calls never counts. 0 or 0xFFFFFFFF means no limit (for
 //   connect: libcurl's own 300 s).
 // - TLS always verifies the chain against the system store (or SSL_CERT_FILE /

@@ -1,0 +1,297 @@
+// Servers that misbehave: every way a reply can break off, stall or come out
+// malformed, against the control over the real libcurl layer (and, for stalls
+// and trickles, against the libcurl layer itself with a short receive time-out).
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/CurlInternet.h"
+#include "platform/Services.h"
+#include "tests/support/FakeInternet.h"
+#include "tests/support/Recorder.h"
+#include "tests/support/TestPki.h"
+#include "vizadavu/vizADAVU.h"
+
+namespace vizadavu::test {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+using Events = std::vector<std::string>;
+
+constexpr Long kChunked = -1;
+constexpr Long kSingle = 1 << 20;
+constexpr Long kBothModes = -2;  // a case run once in each read mode
+
+enum class End { kClose, kReset };
+
+// Reads the request (unless `readRequest` is false), writes `bytes`, then
+// closes or resets the connection.
+Handler Script(std::string bytes, End end = End::kClose, bool readRequest = true) {
+  return [=](Connection& c) {
+    ReceivedRequest request;
+    if (readRequest && !c.ReadRequest(request)) return;
+    if (!bytes.empty()) c.Write(bytes);
+    end == End::kClose ? c.Close() : c.Reset();
+  };
+}
+
+// Takes the first bytes the client sends (a TLS ClientHello, or the start of a
+// request), then answers with `bytes` and ends the connection.
+Handler FirstBytes(std::string bytes, End end = End::kClose) {
+  return [=](Connection& c) {
+    c.ReadSome(1 << 16, 5s);
+    if (!bytes.empty()) c.Write(bytes);
+    end == End::kClose ? c.Close() : c.Reset();
+  };
+}
+
+std::string Headers(int count) {
+  std::string head = "HTTP/1.0 200 OK\r\n";
+  for (int i = 0; i < count; ++i) head += "X-H" + std::to_string(i) + ": v\r\n";
+  return head + "Content-Length: 2\r\n\r\nok";
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+const std::string kHead10 = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n";
+const std::string kHeadOpen = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+const std::string kHeadChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+const std::string kBig(3000, 'p');
+
+struct Case {
+  const char* fault;
+  Handler handler;
+  Long mode;        // kChunked, a single-read size, or kBothModes
+  bool sent;        // the reply's headers arrived: Status 30 is raised
+  const char* end;  // the last event
+  std::string kept;
+  bool tls = false;
+  bool bigBody = false;  // a 4 MiB form value, so the request is still going out
+};
+
+const Case kCases[] = {
+    {"closes before sending anything", Script(""), kBothModes, false, "Error 12152", ""},
+    {"closes without reading the request", Script("", End::kClose, false), kBothModes, false,
+     "Error 12152", ""},
+    {"resets before sending anything", Script("", End::kReset), kBothModes, false, "Error 12031",
+     ""},
+    {"resets while the request is still being sent", FirstBytes("", End::kReset), kBothModes, false,
+     "Error 12031", "", false, true},
+    {"closes after a partial status line", Script("HTTP/1.0 20"), kBothModes, false, "Error 12152",
+     ""},
+    {"closes inside the headers, with Content-Length",
+     Script("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n"), kBothModes, false, "Error 12030", ""},
+    {"closes inside the headers, no Content-Length", Script("HTTP/1.0 200 OK\r\nX-A: b\r\n"),
+     kBothModes, false, "Error 12030", ""},
+    {"closes between the CR and LF of the status line", Script("HTTP/1.0 200 OK\r"), kBothModes,
+     false, "Error 12152", ""},
+    {"closes after the headers, with Content-Length", Script(kHead10), kBothModes, true,
+     "Error 12030", ""},
+    {"closes after the headers, no Content-Length", Script(kHeadOpen), kBothModes, true,
+     "EndTransfer", ""},
+    {"closes mid-body, with Content-Length", Script(kHead10 + "abcd"), kBothModes, true,
+     "Error 12030", "abcd"},
+    {"closes mid-body, no Content-Length (body ends at close)", Script(kHeadOpen + kBig),
+     kBothModes, true, "EndTransfer", kBig},
+    {"Content-Length larger than the body", Script(kHead10 + "0123456"), kBothModes, true,
+     "Error 12030", "0123456"},
+    {"resets mid-body", Script(kHead10 + "abcd", End::kReset), kBothModes, true, "Error 12031",
+     "abcd"},
+    {"resets mid-body after more than a chunk", Script(kHeadOpen + kBig, End::kReset), kBothModes,
+     true, "Error 12031", kBig},
+    {"resets mid-body, single read smaller than what arrived",
+     Script(kHeadOpen + kBig, End::kReset), 100, true, "EndTransfer", kBig.substr(0, 100)},
+    {"garbage instead of a status line", Script("GARBAGE \x01\x02\xFF\r\n\r\nmore"), kBothModes,
+     false, "Error 12152", ""},
+    {"HTTP/0.9-style reply without headers", Script("<html>hello</html>\n"), kBothModes, false,
+     "Error 12152", ""},
+    {"a 1 MiB header line",
+     Script("HTTP/1.0 200 OK\r\nX-Big: " + std::string(1 << 20, 'h') +
+            "\r\nContent-Length: 2\r\n\r\nok"),
+     kBothModes, false, "Error 12152", ""},
+    {"10,000 headers", Script(Headers(10000)), kBothModes, true, "EndTransfer", "ok"},
+    {"bad chunk size", Script(kHeadChunked + "5\r\nhello\r\nzz\r\nnope\r\n0\r\n\r\n"), kBothModes,
+     true, "Error 12030", "hello"},
+    {"chunked body cut off inside a chunk", Script(kHeadChunked + "a\r\nhello"), kBothModes, true,
+     "Error 12030", "hello"},
+    {"chunked body without its last chunk", Script(kHeadChunked + "5\r\nhello\r\n"), kBothModes,
+     true, "Error 12030", "hello"},
+    {"TLS: plain server writes garbage", FirstBytes("garbage, not a TLS handshake\r\n"), kBothModes,
+     false, "Error 12157", "", true},
+    {"TLS: a handshake record of garbage",
+     FirstBytes(std::string("\x16\x03\x03\x00\x10", 5) + std::string(16, '\xEE')), kBothModes,
+     false, "Error 12157", "", true},
+    {"TLS: server closes mid-handshake", FirstBytes(""), kBothModes, false, "Error 12157", "",
+     true},
+    {"TLS: server resets mid-handshake", FirstBytes("", End::kReset), kBothModes, false,
+     "Error 12157", "", true},
+};
+
+// What one transfer raised and kept.
+struct Outcome {
+  Events events;
+  std::string kept;
+  std::chrono::milliseconds elapsed;
+};
+
+Outcome Submit(const LoopbackServer& server, Long mode, bool tls, bool bigBody) {
+  FakeClock clock{500ms};  // skips the one-second pause
+  Recorder recorder;
+  vizADAVU control(&recorder, &recorder, platform::Services{nullptr, &clock, nullptr});
+  control.Secure_Mode_Off = !tls;
+  control.ReceiveBufferSize = mode;
+  control.URL(Utf8ToText((tls ? "https://" : "http://") + server.HostPort() + "/form"));
+  control.FormVarCount(1);
+  control.FormVarNames(1, u"a");
+  control.FormVarValues(1, bigBody ? Text(4 << 20, u'v') : Text(u"1"));
+  const auto start = SteadyClock::now();
+  control.Action(1);
+  Outcome run{recorder.events, "",
+              std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)};
+  if (mode < 0) {
+    run.kept = TextToAnsi(control.ReceiveBuffer());
+  } else {
+    run.kept = TextToAnsi(control.StringB());
+    EXPECT_EQ(control.ReceiveBufferArraySize(), static_cast<Long>(run.kept.size()) - 1);
+    EXPECT_TRUE(control.ReceiveBuffer().empty());
+  }
+  control.Clear();
+  return run;
+}
+
+TEST(Faults, EachFaultEndsInExactlyOneEventWithItsCodeAndKeepsWhatArrived) {
+  const int descriptors = OpenDescriptors();
+  for (const Case& c : kCases) {
+    LoopbackServer server(c.handler);
+    const std::vector<Long> modes =
+        c.mode == kBothModes ? std::vector<Long>{kChunked, kSingle} : std::vector<Long>{c.mode};
+    for (const Long mode : modes) {
+      SCOPED_TRACE(std::string(c.fault) + (mode < 0 ? ", chunked read" : ", single read"));
+      const Outcome run = Submit(server, mode, c.tls, c.bigBody);
+      Events expected = {"Status 21"};
+      if (c.sent) expected.push_back("Status 30");
+      expected.push_back(c.end);
+      EXPECT_EQ(run.events, expected);
+      EXPECT_EQ(run.kept.size(), c.kept.size());
+      EXPECT_TRUE(run.kept == c.kept);  // no dump of reply bytes on failure
+      EXPECT_LT(run.elapsed, 3s);
+    }
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);  // every socket closed
+}
+
+// The libcurl layer itself, with a receive time-out short enough to test.
+class FaultsTimeout : public ::testing::Test {
+ protected:
+  static constexpr std::uint32_t kTimeoutMs = 200;
+
+  // Opens a GET for the server's root with the short receive time-out.
+  platform::Handle Open(const LoopbackServer& server) {
+    session_ = net_.OpenSession("Tormelo/1.0", platform::inet::kOpenTypeDirect);
+    const platform::Handle connection =
+        net_.Connect(session_, "127.0.0.1", server.Port(), "", "", platform::inet::kServiceHttp);
+    const platform::Handle request = net_.OpenRequest(connection, "GET", "/", "HTTP/1.0", 0);
+    EXPECT_NE(request, platform::kNullHandle) << net_.LastError();
+    EXPECT_TRUE(net_.SetOption(request, platform::inet::kOptionReceiveTimeout, kTimeoutMs));
+    return request;
+  }
+
+  // Sends, then reads `size` bytes at a time until the body ends or a read
+  // fails. Returns the error (0 when the body ended) and appends what arrived.
+  std::uint32_t Exchange(const LoopbackServer& server, std::uint32_t size, std::string& body) {
+    const platform::Handle request = Open(server);
+    if (!net_.SendRequest(request, std::nullopt)) return net_.LastError();
+    std::vector<std::uint8_t> buffer(size);
+    for (;;) {
+      std::uint32_t got = 0;
+      const bool ok = net_.ReadFile(request, buffer.data(), size, got);
+      body.append(reinterpret_cast<const char*>(buffer.data()), got);
+      if (!ok) return net_.LastError();
+      if (got == 0) return 0;
+    }
+  }
+
+  void TearDown() override { net_.CloseHandle(session_); }
+
+  platform::CurlInternet net_;
+  platform::Handle session_ = platform::kNullHandle;
+};
+
+// Writes `pieces` one at a time `gap` apart (after reading the request), then
+// stays silent until the client goes.
+Handler Trickle(std::vector<std::string> pieces, std::chrono::milliseconds gap) {
+  return [=](Connection& c) {
+    ReceivedRequest request;
+    if (!c.ReadRequest(request)) return;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(gap);
+      if (!c.Write(pieces[i])) return;
+    }
+    c.ReadSome(1, 5s);  // EOF once the client closes
+  };
+}
+
+std::vector<std::string> Split(const std::string& bytes, std::size_t piece) {
+  std::vector<std::string> pieces;
+  for (std::size_t i = 0; i < bytes.size(); i += piece) pieces.push_back(bytes.substr(i, piece));
+  return pieces;
+}
+
+TEST_F(FaultsTimeout, SilenceAfterOrInsideTheHeadersOrChunkedBodyTimesOut) {
+  struct Stall {
+    const char* fault;
+    std::string sent;  // what the server writes before falling silent
+    std::uint32_t readSize;
+    std::string kept;
+  };
+  const Stall stalls[] = {
+      {"inside the headers", "HTTP/1.0 200 OK\r\nContent-Len", 2048, ""},
+      {"after the headers, chunked reads", kHead10, 2048, ""},
+      {"after the headers, one large read", kHead10, 1 << 20, ""},
+      {"inside a chunked body", kHeadChunked + "5\r\nhello\r\n", 2048, "hello"},
+      {"after more than a read's worth", kHeadOpen + kBig, 2048, kBig},
+  };
+  for (const Stall& s : stalls) {
+    SCOPED_TRACE(s.fault);
+    LoopbackServer server(Trickle({s.sent}, 0ms));
+    std::string body;
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(Exchange(server, s.readSize, body), 12002u);
+    const auto elapsed = SteadyClock::now() - start;
+    EXPECT_TRUE(body == s.kept) << body.size();
+    EXPECT_GE(elapsed, std::chrono::milliseconds(kTimeoutMs - 20));
+    EXPECT_LT(elapsed, 2s);
+    net_.CloseHandle(session_);
+  }
+}
+
+TEST_F(FaultsTimeout, SteadyTrickleThroughHeadersAndChunkFramingNeverTimesOut) {
+  // Three bytes every 40 ms: no header line or chunk line is complete within
+  // the time-out, and the whole reply takes about four times as long.
+  const std::string reply = kHeadChunked + "4\r\nabcd\r\n3\r\nefg\r\n0\r\n\r\n";
+  for (const std::uint32_t readSize : {2048u, 1u << 20}) {
+    SCOPED_TRACE(readSize);
+    LoopbackServer server(Trickle(Split(reply, 3), 40ms));
+    std::string body;
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(Exchange(server, readSize, body), 0u);
+    EXPECT_EQ(body, "abcdefg");
+    EXPECT_GE(SteadyClock::now() - start, std::chrono::milliseconds(3 * kTimeoutMs));
+    net_.CloseHandle(session_);
+  }
+}
+
+}  // namespace
+}  // namespace vizadavu::test

@@ -34,17 +34,14 @@ bool IsPort(std::u16string_view digits, std::uint16_t& port) {
 }  // namespace
 
 std::optional<UrlParts> SplitUrl(const Text& url) {
-  const std::size_t slash = url.find(u'/');
+  if (url.empty()) return std::nullopt;
   std::u16string_view rest = url;
-  const bool hasScheme =
-      slash != Text::npos &&
-      ((slash + 1 < url.size() && url[slash + 1] == u'/') || (slash > 0 && url[slash - 1] == u':'));
-  if (hasScheme) {
-    // Skip everything up to the first "/" and the character after it.
-    if (slash + 1 >= url.size()) return std::nullopt;
-    rest = rest.substr(slash + 2);
-  } else if (url.empty()) {
-    return std::nullopt;
+  const std::size_t slash = url.find(u'/');
+  if (slash != Text::npos && slash + 1 < url.size() && url[slash + 1] == u'/') {
+    rest.remove_prefix(slash + 2);  // "scheme://server/path"
+  } else if (slash != Text::npos && slash > 0 && url[slash - 1] == u':') {
+    if (slash + 1 == url.size()) return std::nullopt;  // "http:/" names no server
+    rest.remove_prefix(slash + 1);                     // "scheme:/server/path"
   }
   const std::size_t b = rest.find(u'/');
   if (b == std::u16string_view::npos) return UrlParts{Text(rest), Text()};

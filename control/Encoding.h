@@ -17,9 +17,10 @@ struct UrlParts {
   Text ObjectName;  // from the first "/" after the server on; may be empty
 };
 
-// "scheme://server/path" skips the scheme and both slashes; a URL without them
-// ("example.test", "127.0.0.1:8080/form") is server and path as it stands.
-// nullopt when the URL is empty or ends right after its scheme ("http:/").
+// "scheme://server/path" skips the scheme and both slashes ("scheme:/server/path"
+// the scheme and its one slash); a URL without a scheme ("example.test",
+// "127.0.0.1:8080/form") is server and path as it stands. nullopt when the URL
+// is empty or ends right after its scheme ("http:/").
 std::optional<UrlParts> SplitUrl(const Text& url);
 
 struct Endpoint {

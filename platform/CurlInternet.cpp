@@ -783,8 +783,9 @@ bool CurlInternet::AddRequestHeaders(Handle request, std::string_view headers,
 
     for (const auto& [name, value] : lines) {
       auto& list = node->headers;
+      const std::string_view headerName = name;  // clang before 16 cannot capture a binding
       const auto it = std::find_if(list.begin(), list.end(), [&](const std::string& existing) {
-        return SameName(NameOf(existing), name);
+        return SameName(NameOf(existing), headerName);
       });
       if (value.empty()) {  // an empty value removes the header
         if (it != list.end()) list.erase(it);

@@ -22,6 +22,7 @@ TEST(SplitUrl, SchemeServerAndPath) {
       {u"example.test", u"example.test", u""},
       {u"127.0.0.1:8080/form", u"127.0.0.1:8080", u"/form"},
       {u"host/a//b", u"host", u"/a//b"},
+      {u"http:/example.test/form", u"example.test", u"/form"},
   };
   for (const Case& c : cases) {
     const auto parts = SplitUrl(c.url);

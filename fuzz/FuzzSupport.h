@@ -1,0 +1,122 @@
+// Helpers shared by the fuzz targets: turning input bytes into text, an
+// independent Windows-1252 table to check the library against, and the check
+// that stops the run with a message when an invariant fails.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace vizadavu::fuzz {
+
+// Reports which invariant failed and aborts, so libFuzzer (or the replay
+// program) records the input as a crash. Only the invariant is printed, never
+// reply data.
+[[noreturn]] inline void Fail(const char* target, const char* what) {
+  std::fprintf(stderr, "%s: invariant violated: %s\n", target, what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+#define FUZZ_CHECK(cond)                                 \
+  do {                                                   \
+    if (!(cond)) ::vizadavu::fuzz::Fail(kTarget, #cond); \
+  } while (false)
+
+// Bytes to 16-bit text, keeping seed files readable: a byte other than 0xFF is
+// the character of the same value (U+0000 .. U+00FE); 0xFF followed by two bytes
+// is the character with that big-endian value, so every 16-bit value (lone
+// surrogates included) is reachable. A 0xFF without two bytes after it is U+00FF.
+inline std::u16string TextFromBytes(const std::uint8_t* data, std::size_t size) {
+  std::u16string text;
+  text.reserve(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0xFF && i + 2 < size) {
+      text.push_back(static_cast<char16_t>((data[i + 1] << 8) | data[i + 2]));
+      i += 2;
+    } else {
+      text.push_back(static_cast<char16_t>(data[i]));
+    }
+  }
+  return text;
+}
+
+// Windows-1252 as published, 0x80 .. 0x9F; the five bytes it leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for the C1 control of the same value.
+inline constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+inline char16_t Cp1252ToChar(std::uint8_t byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
+}
+
+// True when the code page has a byte for c.
+inline bool HasCp1252Code(char16_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return true;
+  for (char16_t mapped : kCp1252High) {
+    if (mapped == c) return true;
+  }
+  return false;
+}
+
+// What a character becomes after a trip through the code page.
+inline char16_t ThroughCp1252(char16_t c) {
+  return HasCp1252Code(c) ? c : u'?';
+}
+
+// The characters URL encoding lets through unchanged.
+inline bool IsPassThrough(char16_t c) {
+  if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) {
+    return true;
+  }
+  for (char16_t p : std::u16string_view(u":/.?=_-$(){}~&")) {
+    if (p == c) return true;
+  }
+  return false;
+}
+
+inline int UpperHexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+// One unit of URL-encoded text, decoded.
+struct DecodedUnit {
+  char16_t c;
+  enum Kind { kLiteral, kPlus, kEscape } kind;
+};
+
+// Decodes URL-encoded ASCII into units; false when the text holds anything but
+// pass-through characters (plus "&" and "=" when allowSeparators), "+" and a
+// well-formed upper-case "%XX".
+template <class String, class Out>
+bool DecodeUrlEncoded(const String& encoded, bool allowSeparators, Out& out) {
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    using Unit = std::make_unsigned_t<typename String::value_type>;
+    const auto c = static_cast<char16_t>(static_cast<Unit>(encoded[i]));
+    if (c == u'+') {
+      out.push_back({u' ', DecodedUnit::kPlus});
+    } else if (c == u'%') {
+      if (i + 2 >= encoded.size()) return false;
+      const int hi = UpperHexValue(static_cast<char16_t>(static_cast<Unit>(encoded[i + 1])));
+      const int lo = UpperHexValue(static_cast<char16_t>(static_cast<Unit>(encoded[i + 2])));
+      if (hi < 0 || lo < 0) return false;
+      out.push_back({Cp1252ToChar(static_cast<std::uint8_t>(hi * 16 + lo)), DecodedUnit::kEscape});
+      i += 2;
+    } else if (IsPassThrough(c) && (allowSeparators || (c != u'&' && c != u'='))) {
+      out.push_back({c, DecodedUnit::kLiteral});
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace vizadavu::fuzz

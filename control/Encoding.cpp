@@ -11,13 +11,52 @@ namespace {
 constexpr std::u16string_view kPassThrough =
     u"1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:/.?=_-$(){}~&";
 
-// For every ASCII character: 1 = passes unchanged.
-constexpr std::array<bool, 128> MakePassTable() {
-  std::array<bool, 128> table{};
-  for (char16_t c : kPassThrough) table[c] = true;
+// For every character below 256, what the encoder writes: kPass (itself), kPlus
+// ("+") or kEscape ("%XX" of its code-page byte, which for these is the
+// character itself). Names and values also escape "&" and "=".
+enum Action : std::uint8_t { kEscape, kPass, kPlus };
+using ActionTable = std::array<Action, 256>;
+
+constexpr ActionTable MakeActions(bool escapeSeparators) {
+  ActionTable table{};
+  for (char16_t c : kPassThrough) table[c] = kPass;
+  table[u' '] = kPlus;
+  if (escapeSeparators) table[u'&'] = table[u'='] = kEscape;
   return table;
 }
-constexpr std::array<bool, 128> kPass = MakePassTable();
+constexpr ActionTable kUrlActions = MakeActions(false);
+constexpr ActionTable kFieldActions = MakeActions(true);
+
+// Encodes into out[start..], which has room for three characters per input
+// character; returns the end of what was written.
+template <class Char>
+Char* Encode(std::u16string_view raw, const ActionTable& actions, Char* out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char16_t c : raw) {
+    const Action action = c < 256 ? actions[c] : kEscape;
+    if (action == kPass) {
+      *out++ = static_cast<Char>(c);
+    } else if (action == kPlus) {
+      *out++ = static_cast<Char>('+');
+    } else {
+      const std::uint8_t code = c < 256 && (c < 0x80 || c >= 0xA0) ? static_cast<std::uint8_t>(c)
+                                                                   : platform::CharToAnsi(c);
+      out[0] = static_cast<Char>('%');
+      out[1] = static_cast<Char>(kHex[code >> 4]);
+      out[2] = static_cast<Char>(kHex[code & 0xF]);
+      out += 3;
+    }
+  }
+  return out;
+}
+
+template <class String>
+void AppendEncoded(String& out, std::u16string_view raw, const ActionTable& actions) {
+  const std::size_t start = out.size();
+  out.resize(start + raw.size() * 3);
+  auto* end = Encode(raw, actions, out.data() + start);
+  out.resize(static_cast<std::size_t>(end - out.data()));
+}
 
 bool IsPort(std::u16string_view digits, std::uint16_t& port) {
   if (digits.empty() || digits.size() > 5) return false;
@@ -78,19 +117,14 @@ std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff) 
   return Endpoint{Text(host), port};
 }
 
-void AppendUrlEncoded(std::string& out, std::u16string_view raw, bool escapeSeparators) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char16_t c : raw) {
-    if (c < 128 && kPass[c] && !(escapeSeparators && (c == u'&' || c == u'='))) {
-      out.push_back(static_cast<char>(c));
-    } else if (c == u' ') {
-      out.push_back('+');
-    } else {
-      const std::uint8_t code = platform::CharToAnsi(c);
-      const char escaped[3] = {'%', kHex[code >> 4], kHex[code & 0xF]};
-      out.append(escaped, 3);
-    }
-  }
+Text URLEncode(std::u16string_view raw) {
+  Text out;
+  AppendEncoded(out, raw, kUrlActions);
+  return out;
+}
+
+void AppendFieldEncoded(std::string& out, std::u16string_view raw) {
+  AppendEncoded(out, raw, kFieldActions);
 }
 
 std::optional<std::string> EncodeFormBody(const std::vector<FormVar>& vars, Long count) {
@@ -102,9 +136,9 @@ std::optional<std::string> EncodeFormBody(const std::vector<FormVar>& vars, Long
     const std::size_t first = var.Value.find_first_not_of(u' ');
     if (var.Name.empty() || first == Text::npos) continue;
     if (!body.empty()) body.push_back('&');
-    AppendUrlEncoded(body, var.Name, true);
+    AppendFieldEncoded(body, var.Name);
     body.push_back('=');
-    AppendUrlEncoded(body, var.Value, true);
+    AppendFieldEncoded(body, var.Value);
   }
   if (body.empty()) return std::nullopt;
   return body;

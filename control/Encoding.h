@@ -33,10 +33,11 @@ struct Endpoint {
 // port that is not a number in 1..65535.
 std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff);
 
-// Appends the escaped form of `raw`: letters, digits and ":/.?=_-$(){}~&" pass,
-// a space becomes "+", every other character "%XX" of its code-page byte.
-// With escapeSeparators, "&" and "=" are escaped too (for names and values).
-void AppendUrlEncoded(std::string& out, std::u16string_view raw, bool escapeSeparators);
+// The escaped form of `raw`: letters, digits and ":/.?=_-$(){}~&" pass, a space
+// becomes "+", every other character "%XX" of its code-page byte.
+Text URLEncode(std::u16string_view raw);
+// The same for a form name or value, with "&" and "=" escaped too.
+void AppendFieldEncoded(std::string& out, std::u16string_view raw);
 
 // The urlencoded body: "name=value" for every entry 1..count whose name is not
 // empty and whose value is not empty once spaces are trimmed, joined with "&".

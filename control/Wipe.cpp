@@ -49,6 +49,9 @@ void SecretText::Grow(std::size_t needed) {
     const std::size_t mapBytes = PageRound(bytes);
     void* map = mmap(nullptr, mapBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED) throw std::bad_alloc();
+    // Huge pages, where the system offers them on request, take a long reply
+    // with a fault per 2 MiB instead of one per 4 KiB. The flag moves with mremap.
+    madvise(map, mapBytes, MADV_HUGEPAGE);
     grown = static_cast<char16_t*>(map);
     grownChars = mapBytes / sizeof(char16_t);
   } else {

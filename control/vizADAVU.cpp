@@ -83,10 +83,7 @@ void vizADAVU::FormVarCount(Long Count) {
 }
 
 Text vizADAVU::URLEncode(const Text& sRawURL) const {
-  std::string encoded;
-  encoded.reserve(sRawURL.size());
-  detail::AppendUrlEncoded(encoded, sRawURL, false);
-  return Text(encoded.begin(), encoded.end());
+  return detail::URLEncode(sRawURL);
 }
 
 void vizADAVU::Action(Long a_Action) {

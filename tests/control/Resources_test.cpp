@@ -50,7 +50,7 @@ TEST(Resources, ThousandTransfersLeaveDescriptorsAndMemoryFlat) {
   };
   for (int i = 0; i < 100; ++i) transfer(i);  // warm up allocator and libcurl
   const int descriptors = OpenDescriptors();
-  const long resident = ResidentKiB();
+  [[maybe_unused]] const long resident = ResidentKiB();
   recorder.events.clear();
   for (int i = 0; i < 1000; ++i) transfer(i);
   EXPECT_EQ(std::count(recorder.events.begin(), recorder.events.end(), "EndTransfer"), 1000);

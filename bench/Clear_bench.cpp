@@ -57,4 +57,4 @@ BENCHMARK(BM_Memset64MiB)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace vizadavu::test
 
-BENCHMARK_MAIN();
+

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <charconv>
 #include <fstream>
@@ -78,6 +79,14 @@ inline long Resident() {
   }
   return 0;
 }
-inline void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+// Minor page faults of the whole process so far.
+inline long PageFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+inline void ResetPeakResident() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 }  // namespace vizadavu::bench

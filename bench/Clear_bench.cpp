@@ -56,5 +56,3 @@ BENCHMARK(BM_Memset64MiB)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vizadavu::test
-
-

@@ -12,8 +12,19 @@ namespace {
 // ASCII words, spaces, punctuation and Latin-1 letters.
 const Text& MixedText() {
   static const Text text = [] {
-    const Text pieces[] = {u"form", u" ", u"value", u"&", u"50%", u"caf\u00e9", u"=", u"-_.",
-                           u"Z\u00fcrich", u"(x)", u"\u00c5ngstr\u00f6m", u"a+b", u"/path?q"};
+    const Text pieces[] = {u"form",
+                           u" ",
+                           u"value",
+                           u"&",
+                           u"50%",
+                           u"caf\u00e9",
+                           u"=",
+                           u"-_.",
+                           u"Z\u00fcrich",
+                           u"(x)",
+                           u"\u00c5ngstr\u00f6m",
+                           u"a+b",
+                           u"/path?q"};
     Text t;
     std::uint32_t x = 7;
     while (t.size() < kMiB) {

@@ -41,8 +41,10 @@ std::string RawCurl(const std::string& url, const std::string* postBody = nullpt
   return reply;
 }
 
-void Report(benchmark::State& state, std::size_t bytes, long peak) {
+void Report(benchmark::State& state, std::size_t bytes, long peak, long faults) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.counters["faults"] =
+      benchmark::Counter(static_cast<double>(faults), benchmark::Counter::kAvgIterations);
   state.counters["peak_MiB"] = static_cast<double>(peak) / static_cast<double>(kMiB);
 }
 
@@ -53,6 +55,7 @@ void ControlRead(benchmark::State& state, bool chunked) {
   test::FakeClock clock;
   Events events;
   long peak = 0;
+  const long faults = PageFaults();
   for (auto _ : state) {
     vizADAVU control(&events, nullptr, platform::Services{nullptr, &clock, nullptr});
     control.Secure_Mode_Off = true;
@@ -68,17 +71,22 @@ void ControlRead(benchmark::State& state, bool chunked) {
     control.Clear();
     state.ResumeTiming();
   }
-  Report(state, bytes, peak);
+  Report(state, bytes, peak, PageFaults() - faults);
 }
 
-void BM_ChunkedRead_Control(benchmark::State& state) { ControlRead(state, true); }
-void BM_SingleRead_Control(benchmark::State& state) { ControlRead(state, false); }
+void BM_ChunkedRead_Control(benchmark::State& state) {
+  ControlRead(state, true);
+}
+void BM_SingleRead_Control(benchmark::State& state) {
+  ControlRead(state, false);
+}
 
 void BM_Read_RawCurl(benchmark::State& state) {
   ReplyBytes();
   const auto bytes = static_cast<std::size_t>(state.range(0)) * kMiB;
   const std::string url = UrlFor(bytes);
   long peak = 0;
+  const long faults = PageFaults();
   for (auto _ : state) {
     const long before = Resident();
     ResetPeakResident();
@@ -86,7 +94,7 @@ void BM_Read_RawCurl(benchmark::State& state) {
     peak = std::max(peak, PeakResident() - before);
     if (reply.size() != bytes) state.SkipWithError("short reply");
   }
-  Report(state, bytes, peak);
+  Report(state, bytes, peak, PageFaults() - faults);
 }
 
 BENCHMARK(BM_ChunkedRead_Control)->Arg(1)->Arg(16)->Arg(256)->Unit(benchmark::kMillisecond);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -13,12 +14,32 @@ namespace vizadavu::detail {
 
 namespace {
 
-// Texts of this many bytes or more live in their own mapping.
-constexpr std::size_t kMapThreshold = std::size_t{1} << 20;
+// Texts of this many bytes or more live in their own mapping; smaller ones in
+// heap blocks, which the allocator reuses from one transfer to the next.
+constexpr std::size_t kMapThreshold = std::size_t{128} << 10;
+// Mappings are whole, aligned huge pages, so that where the system offers
+// transparent huge pages on request a long reply takes one page fault per
+// 2 MiB instead of one per 4 KiB, and mremap moves whole page-table entries.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-std::size_t PageRound(std::size_t bytes) {
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  return (bytes + page - 1) / page * page;
+std::size_t HugeRound(std::size_t bytes) {
+  return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+// A fresh anonymous mapping of `bytes` (a multiple of kHugePage) aligned to a
+// huge page; nullptr when there is no memory for it.
+void* MapAligned(std::size_t bytes) {
+  const std::size_t span = bytes + kHugePage;
+  void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const auto base = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t start = (base + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
+  const std::size_t head = start - base;
+  if (head > 0) munmap(raw, head);
+  if (span - head - bytes > 0) munmap(reinterpret_cast<void*>(start + bytes), span - head - bytes);
+  void* map = reinterpret_cast<void*>(start);
+  madvise(map, bytes, MADV_HUGEPAGE);
+  return map;
 }
 
 }  // namespace
@@ -36,36 +57,31 @@ void SecretText::Grow(std::size_t needed) {
   const std::size_t wanted = std::max({size_ + needed, capacity_ * 2, std::size_t{64}});
   const std::size_t bytes = wanted * sizeof(char16_t);
   if (mapped_) {
-    const std::size_t newBytes = PageRound(bytes);
-    void* moved = mremap(data_, capacity_ * sizeof(char16_t), newBytes, MREMAP_MAYMOVE);
-    if (moved == MAP_FAILED) throw std::bad_alloc();
-    data_ = static_cast<char16_t*>(moved);
+    // Move the pages into the start of a larger aligned mapping: no copy, and
+    // nothing of the text stays behind at the old address.
+    const std::size_t oldBytes = capacity_ * sizeof(char16_t);
+    const std::size_t newBytes = HugeRound(bytes);
+    void* fresh = MapAligned(newBytes);
+    if (fresh == nullptr) throw std::bad_alloc();
+    if (mremap(data_, oldBytes, oldBytes, MREMAP_MAYMOVE | MREMAP_FIXED, fresh) == MAP_FAILED) {
+      munmap(fresh, newBytes);
+      throw std::bad_alloc();
+    }
+    data_ = static_cast<char16_t*>(fresh);
     capacity_ = newBytes / sizeof(char16_t);
     return;
   }
-  char16_t* grown;
-  std::size_t grownChars;
-  if (bytes >= kMapThreshold) {
-    const std::size_t mapBytes = PageRound(bytes);
-    void* map = mmap(nullptr, mapBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) throw std::bad_alloc();
-    // Huge pages, where the system offers them on request, take a long reply
-    // with a fault per 2 MiB instead of one per 4 KiB. The flag moves with mremap.
-    madvise(map, mapBytes, MADV_HUGEPAGE);
-    grown = static_cast<char16_t*>(map);
-    grownChars = mapBytes / sizeof(char16_t);
-  } else {
-    grown = static_cast<char16_t*>(std::malloc(bytes));
-    if (grown == nullptr) throw std::bad_alloc();
-    grownChars = wanted;
-  }
+  const bool map = bytes >= kMapThreshold;
+  const std::size_t grownBytes = map ? HugeRound(bytes) : bytes;
+  auto* grown = static_cast<char16_t*>(map ? MapAligned(grownBytes) : std::malloc(grownBytes));
+  if (grown == nullptr) throw std::bad_alloc();
   const std::size_t size = size_;
   if (size > 0) std::memcpy(grown, data_, size * sizeof(char16_t));
   Release();
   data_ = grown;
   size_ = size;
-  capacity_ = grownChars;
-  mapped_ = bytes >= kMapThreshold;
+  capacity_ = grownBytes / sizeof(char16_t);
+  mapped_ = map;
 }
 
 void SecretText::Wipe() noexcept {

@@ -31,6 +31,7 @@ cmake -S "$root" -B "$build" -G Ninja \
   -DVIZADAVU_LIBFUZZER=ON \
   -DVIZADAVU_SANITIZERS=address,undefined,fuzzer-no-link \
   -DVIZADAVU_BUILD_BENCHMARKS=OFF \
+  -DVIZADAVU_BUILD_QT=OFF \
   -DVIZADAVU_INSTALL=OFF
 cmake --build "$build" --target vizadavu_fuzzers
 

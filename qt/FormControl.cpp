@@ -1,0 +1,396 @@
+#include "vizadavu/qt/FormControl.h"
+
+#include <QCoreApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QThread>
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+namespace vizadavu::qt {
+namespace {
+
+// QString and Text are both UTF-16 with one unit per character.
+Text ToText(const QString& text) {
+  return text.toStdU16String();
+}
+QString ToQString(const Text& text) {
+  return QString::fromStdU16String(text);
+}
+
+QString WhatOf(const std::exception& e) {
+  return QString::fromUtf8(e.what());
+}
+
+QString PhaseTip(FormControl::Phase phase) {
+  switch (phase) {
+    case FormControl::Phase::Idle:
+      return QStringLiteral("vizADAVU form submission: idle");
+    case FormControl::Phase::Pausing:
+      return QStringLiteral("vizADAVU form submission: starting");
+    case FormControl::Phase::Sending:
+      return QStringLiteral("vizADAVU form submission: sending the request");
+    case FormControl::Phase::Receiving:
+      return QStringLiteral("vizADAVU form submission: reading the reply");
+    case FormControl::Phase::Done:
+      return QStringLiteral("vizADAVU form submission: reply received");
+    case FormControl::Phase::Failed:
+      return QStringLiteral("vizADAVU form submission: failed");
+  }
+  return {};
+}
+
+}  // namespace
+
+// The control and the widget's side of it. It lives on the heap, shared between
+// the widget and a running submit(), so that a widget destroyed by a slot in
+// the middle of a transfer leaves the control alive until Action returns;
+// `widget` is null from then on and events are no longer forwarded.
+struct FormControl::Core final : vizADAVUEvents, MessageLoop {
+  explicit Core(FormControl* owner) : widget(owner), control(this, this) {}
+
+  void Status(Long StatusCode, const Text& Description) override {
+    pausing = false;
+    if (widget == nullptr) return;
+    widget->SetPhase(StatusCode == 21 ? Phase::Sending : Phase::Receiving);
+    if (widget != nullptr) emit widget->Status(StatusCode, ToQString(Description));
+  }
+  void EndTransfer() override {
+    ended = true;
+    if (widget == nullptr) return;
+    widget->SetPhase(Phase::Done);
+    if (widget != nullptr) emit widget->EndTransfer();
+  }
+  void Error(const Text& ErrorMessage) override {
+    if (widget == nullptr) return;
+    widget->SetPhase(Phase::Failed);
+    if (widget != nullptr) emit widget->Error(ToQString(ErrorMessage));
+  }
+
+  // The control calls this on every pass of its one-second pause, after each
+  // Status event and after every read. In the pause nothing but the clock is
+  // awaited, so a short nap after each turn of the loop keeps the pause from
+  // spinning a processor core while timers and input are still served within a
+  // millisecond.
+  void DoEvents() override {
+    if (QCoreApplication::instance() == nullptr) return;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (pausing) QThread::msleep(1);
+  }
+
+  FormControl* widget;
+  bool running = false;
+  bool pausing = false;
+  bool ended = false;
+  vizADAVU control;
+};
+
+FormControl::FormControl(QWidget* parent) : QWidget(parent), core_(std::make_shared<Core>(this)) {
+  setFixedSize(vizADAVU::Width(), vizADAVU::Height());
+  setToolTip(PhaseTip(phase_));
+  setAccessibleName(QStringLiteral("vizADAVU form submission control"));
+  setAccessibleDescription(PhaseTip(phase_));
+}
+
+FormControl::~FormControl() {
+  // A running submit() holds its own reference and frees the control when the
+  // transfer is over.
+  core_->widget = nullptr;
+}
+
+QSize FormControl::sizeHint() const {
+  return {vizADAVU::Width(), vizADAVU::Height()};
+}
+QSize FormControl::minimumSizeHint() const {
+  return sizeHint();
+}
+
+QString FormControl::URL() const {
+  return ToQString(core_->control.URL());
+}
+void FormControl::setURL(const QString& url) {
+  core_->control.URL(ToText(url));
+}
+
+int FormControl::FormVarCount() const {
+  return core_->control.FormVarCount();
+}
+void FormControl::setFormVarCount(int count) {
+  try {
+    core_->control.FormVarCount(count);
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+  }
+}
+
+bool FormControl::Secure_Mode_Off() const {
+  return core_->control.Secure_Mode_Off;
+}
+void FormControl::setSecure_Mode_Off(bool off) {
+  core_->control.Secure_Mode_Off = off;
+}
+int FormControl::SecurityFlags() const {
+  return core_->control.SecurityFlags;
+}
+void FormControl::setSecurityFlags(int flags) {
+  core_->control.SecurityFlags = flags;
+}
+int FormControl::ReceiveBufferSize() const {
+  return core_->control.ReceiveBufferSize;
+}
+void FormControl::setReceiveBufferSize(int bytes) {
+  core_->control.ReceiveBufferSize = bytes;
+}
+
+bool FormControl::isBusy() const {
+  return core_->running;
+}
+FormControl::Phase FormControl::phase() const {
+  return phase_;
+}
+
+QString FormControl::FormVarNames(int index) const {
+  try {
+    return ToQString(core_->control.FormVarNames(index));
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return {};
+  }
+}
+bool FormControl::setFormVarNames(int index, const QString& name) {
+  try {
+    core_->control.FormVarNames(index, ToText(name));
+    return true;
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return false;
+  }
+}
+QString FormControl::FormVarValues(int index) const {
+  try {
+    return ToQString(core_->control.FormVarValues(index));
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return {};
+  }
+}
+bool FormControl::setFormVarValues(int index, const QString& value) {
+  try {
+    core_->control.FormVarValues(index, ToText(value));
+    return true;
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return false;
+  }
+}
+
+QString FormControl::ReceiveBuffer() const {
+  return ToQString(core_->control.ReceiveBuffer());
+}
+QString FormControl::StringB() const {
+  try {
+    return ToQString(core_->control.StringB());
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return {};
+  }
+}
+int FormControl::ReceiveBufferB(int byteNum) const {
+  try {
+    return core_->control.ReceiveBufferB(byteNum);
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return -1;
+  }
+}
+int FormControl::ReceiveBufferArraySize() const {
+  return core_->control.ReceiveBufferArraySize();
+}
+QString FormControl::URLEncode(const QString& raw) const {
+  return ToQString(core_->control.URLEncode(ToText(raw)));
+}
+
+QString FormControl::describeError(const QString& errorMessage) {
+  bool ok = false;
+  const int code = errorMessage.trimmed().toInt(&ok);
+  const std::string_view meaning =
+      ok ? vizadavu::errors::Describe(code) : std::string_view("unknown error");
+  return QStringLiteral("error %1: %2")
+      .arg(errorMessage.trimmed(),
+           QString::fromUtf8(meaning.data(), static_cast<qsizetype>(meaning.size())));
+}
+
+const vizadavu::vizADAVU& FormControl::control() const {
+  return core_->control;
+}
+
+bool FormControl::submit(int action) {
+  // Held for the whole transfer: if a slot destroys this widget meanwhile, the
+  // control stays alive until Action returns, and `this` is not touched again.
+  const std::shared_ptr<Core> core = core_;
+  if (core->running) {
+    Refuse(QStringLiteral("submit: a transfer is already running on this control; it goes on"));
+    return false;
+  }
+  if (action < std::numeric_limits<Integer>::min() ||
+      action > std::numeric_limits<Integer>::max()) {
+    Refuse(QStringLiteral("submit: action %1 is outside -32768..32767").arg(action));
+    return false;
+  }
+  core->running = true;
+  core->pausing = true;
+  core->ended = false;
+  SetPhase(Phase::Pausing);
+  if (core->widget != nullptr) emit busyChanged(true);
+
+  std::optional<QString> failure;
+  try {
+    core->control.Action(action);
+  } catch (const std::exception& e) {
+    failure = QStringLiteral("submit: the transfer was ended by an exception: %1").arg(WhatOf(e));
+  } catch (...) {
+    failure = QStringLiteral("submit: the transfer was ended by an exception");
+  }
+  core->running = false;
+  core->pausing = false;
+  const bool ended = core->ended && !failure;
+
+  // Each step below may run slots that destroy the widget; look again each time.
+  if (failure && core->widget != nullptr) core->widget->SetPhase(Phase::Failed);
+  if (failure && core->widget != nullptr) core->widget->Refuse(*failure);
+  if (core->widget != nullptr) emit core->widget->busyChanged(false);
+  return ended;
+}
+
+void FormControl::setAction(int action) {
+  submit(action);
+}
+
+bool FormControl::Clear() {
+  if (core_->running) {
+    Refuse(QStringLiteral("Clear: a transfer is running on this control; nothing was wiped"));
+    return false;
+  }
+  try {
+    core_->control.Clear();
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return false;
+  }
+  SetPhase(Phase::Idle);
+  return true;
+}
+
+void FormControl::SetPhase(Phase phase) {
+  if (phase == phase_) return;
+  phase_ = phase;
+  setToolTip(PhaseTip(phase));
+  setAccessibleDescription(PhaseTip(phase));
+  update();
+  emit phaseChanged(phase);
+}
+
+void FormControl::Refuse(const QString& message) const {
+  emit const_cast<FormControl*>(this)->callFailed(message);
+}
+
+// The face: a form sheet with a folded corner and three fields, and a round
+// badge whose colour and sign tell the phase. Drawn in a 32 x 32 design space.
+void FormControl::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const qreal scale = std::min(width(), height()) / 32.0;
+  p.scale(scale, scale);
+  if (!isEnabled()) p.setOpacity(0.45);
+
+  const QColor ink(0x3a, 0x48, 0x5c);
+  QPainterPath sheet;
+  sheet.moveTo(4.5, 1.5);
+  sheet.lineTo(19.5, 1.5);
+  sheet.lineTo(25.5, 7.5);
+  sheet.lineTo(25.5, 29.5);
+  sheet.lineTo(4.5, 29.5);
+  sheet.closeSubpath();
+  p.setPen(QPen(ink, 1.0));
+  p.setBrush(QColor(0xfb, 0xfb, 0xf6));
+  p.drawPath(sheet);
+
+  QPainterPath fold;
+  fold.moveTo(19.5, 1.5);
+  fold.lineTo(19.5, 7.5);
+  fold.lineTo(25.5, 7.5);
+  fold.closeSubpath();
+  p.setBrush(QColor(0xd5, 0xdc, 0xe6));
+  p.drawPath(fold);
+
+  // Three labelled fields.
+  const QColor field(0x8a, 0x96, 0xa8);
+  for (int i = 0; i < 3; ++i) {
+    const qreal y = 10.5 + i * 5.5;
+    p.setPen(Qt::NoPen);
+    p.setBrush(field);
+    p.drawRect(QRectF(7.0, y + 0.5, 3.5, 2.0));
+    p.setPen(QPen(field, 0.8));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(12.0, y - 0.5, 10.5, 3.5));
+  }
+
+  QColor badge;
+  switch (phase_) {
+    case Phase::Idle:
+      badge = QColor(0x2f, 0x6f, 0xb2);
+      break;
+    case Phase::Pausing:
+    case Phase::Sending:
+      badge = QColor(0xd0, 0x8a, 0x10);
+      break;
+    case Phase::Receiving:
+      badge = QColor(0x1f, 0x8f, 0xa8);
+      break;
+    case Phase::Done:
+      badge = QColor(0x2e, 0x8b, 0x57);
+      break;
+    case Phase::Failed:
+      badge = QColor(0xc0, 0x39, 0x2b);
+      break;
+  }
+  const QPointF c(24.0, 24.0);
+  p.setPen(QPen(Qt::white, 1.5));
+  p.setBrush(badge);
+  p.drawEllipse(c, 7.0, 7.0);
+
+  QPen sign(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+  p.setPen(sign);
+  p.setBrush(Qt::NoBrush);
+  switch (phase_) {
+    case Phase::Idle:  // send: an arrow to the right
+      p.drawLine(QPointF(20.5, 24.0), QPointF(27.5, 24.0));
+      p.drawPolyline(QPolygonF({QPointF(24.5, 21.0), QPointF(27.5, 24.0), QPointF(24.5, 27.0)}));
+      break;
+    case Phase::Pausing:  // waiting: clock hands
+      p.drawLine(c, QPointF(24.0, 20.0));
+      p.drawLine(c, QPointF(27.0, 24.0));
+      break;
+    case Phase::Sending:  // up
+      p.drawLine(QPointF(24.0, 27.5), QPointF(24.0, 20.5));
+      p.drawPolyline(QPolygonF({QPointF(21.0, 23.5), QPointF(24.0, 20.5), QPointF(27.0, 23.5)}));
+      break;
+    case Phase::Receiving:  // down
+      p.drawLine(QPointF(24.0, 20.5), QPointF(24.0, 27.5));
+      p.drawPolyline(QPolygonF({QPointF(21.0, 24.5), QPointF(24.0, 27.5), QPointF(27.0, 24.5)}));
+      break;
+    case Phase::Done:  // a check mark
+      p.drawPolyline(QPolygonF({QPointF(20.8, 24.2), QPointF(23.2, 26.6), QPointF(27.4, 21.4)}));
+      break;
+    case Phase::Failed:  // a cross
+      p.drawLine(QPointF(21.3, 21.3), QPointF(26.7, 26.7));
+      p.drawLine(QPointF(26.7, 21.3), QPointF(21.3, 26.7));
+      break;
+  }
+}
+
+}  // namespace vizadavu::qt

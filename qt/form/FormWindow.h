@@ -1,0 +1,117 @@
+// The main window of vizadavu-form: a URL, a table of form fields, the request
+// options, Submit and Clear, the reply as text and as bytes, and the events of
+// the control as they arrive.
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMainWindow>
+#include <QPair>
+#include <QString>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QSplitter;
+class QTabWidget;
+class QTableWidget;
+
+namespace vizadavu::qt {
+class FormControl;
+}
+
+namespace vizadavu::form {
+
+// What the command line (or a test) fills in before the window is shown.
+struct Request {
+  QString url;
+  QList<QPair<QString, QString>> fields;
+  bool get = false;
+  bool plain = false;
+  std::optional<int> readSize;  // a single read of this many bytes; chunked without
+  std::optional<bool> utf8;     // show the reply text decoded as UTF-8; unchanged without
+};
+
+class FormWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // rememberState: restore and save the window's geometry and options with
+  // QSettings (organization "vizADAVU", application "vizadavu-form").
+  explicit FormWindow(bool rememberState = true, QWidget* parent = nullptr);
+  ~FormWindow() override;
+
+  void apply(const Request& request);
+  QList<QPair<QString, QString>> fields() const;  // the table's rows, in order
+  void addField(const QString& name = {}, const QString& value = {});
+
+  vizadavu::qt::FormControl* control() const { return control_; }
+  QString lastError() const { return lastError_; }  // "error 12029: ...", or empty
+
+ public slots:
+  // Fills the control from the window and runs the transfer. True when it ended
+  // in EndTransfer.
+  bool submit();
+  // Wipes the reply in the control and in the window; keeps the URL, the
+  // options and the fields.
+  void clearReply();
+
+ signals:
+  // After each submit(), once the reply is shown.
+  void submitted(bool ended);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildUi();
+  void RemoveSelectedFields();
+  void UpdateReadMode();
+  void SetBusy(bool busy);
+  void Log(const QString& line);
+  void ShowReply();
+  void ShowReplyText();
+  void WipeReplyCopies();
+  void RestoreState();
+  void SaveState() const;
+
+  bool rememberState_;
+  bool closeWhenIdle_ = false;
+  QElapsedTimer clock_;
+  QString lastError_;
+  QString replyText_;  // the window's own copies of the reply, wiped on Clear
+  QByteArray replyBytes_;
+
+  vizadavu::qt::FormControl* control_ = nullptr;
+  QLineEdit* url_ = nullptr;
+  QComboBox* method_ = nullptr;
+  QCheckBox* plain_ = nullptr;
+  QComboBox* readMode_ = nullptr;
+  QSpinBox* readSize_ = nullptr;
+  QTableWidget* table_ = nullptr;
+  QPushButton* add_ = nullptr;
+  QPushButton* remove_ = nullptr;
+  QPushButton* submit_ = nullptr;
+  QPushButton* clear_ = nullptr;
+  QLabel* error_ = nullptr;
+  QTabWidget* replyTabs_ = nullptr;
+  QPlainTextEdit* replyView_ = nullptr;
+  QPlainTextEdit* hexView_ = nullptr;
+  QLabel* replySummary_ = nullptr;
+  QCheckBox* utf8_ = nullptr;
+  QListWidget* events_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+};
+
+// A hex dump: offset, 16 bytes in hex, and the printable ASCII; at most
+// maxBytes bytes, with a last line telling how many more there are.
+QString HexDump(const QByteArray& bytes, qsizetype maxBytes = 64 * 1024);
+
+}  // namespace vizadavu::form

@@ -1,0 +1,158 @@
+// vizadavu-form: a desktop form that submits its fields with the vizADAVU control.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "FormWindow.h"
+
+#ifdef VIZADAVU_FORM_DEMO_SERVER
+#include "tools/loopback/LoopbackServer.h"
+#endif
+
+namespace {
+
+constexpr int kExitUsage = 64;
+
+int UsageError(const QCommandLineParser& parser, const QString& message) {
+  std::fprintf(stderr, "vizadavu-form: %s\n\n%s", qPrintable(message),
+               qPrintable(parser.helpText()));
+  return kExitUsage;
+}
+
+// The window, or the whole screen where the platform cannot grab one window.
+bool SaveScreenshot(QWidget& window, const QString& path) {
+  QPixmap shot;
+  if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+    if (QScreen* screen = window.screen()) shot = screen->grabWindow(window.winId());
+  }
+  if (shot.isNull()) shot = window.grab();
+  return !shot.isNull() && shot.save(path, "PNG");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("vizADAVU"));
+  QApplication::setApplicationName(QStringLiteral("vizadavu-form"));
+  QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Submits a form with the vizADAVU control and shows the server's reply and the "
+      "control's events."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("where the form goes"),
+                               QStringLiteral("[URL"));
+  parser.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("form fields"),
+                               QStringLiteral("[NAME=VALUE ...]]"));
+  const QCommandLineOption get({QStringLiteral("g"), QStringLiteral("get")},
+                               QStringLiteral("send a GET instead of the default POST"));
+  const QCommandLineOption plain({QStringLiteral("p"), QStringLiteral("plain")},
+                                 QStringLiteral("plain HTTP, port 80 (Secure_Mode_Off)"));
+  const QCommandLineOption readSize(
+      {QStringLiteral("r"), QStringLiteral("read-size")},
+      QStringLiteral("read the reply in one read of N bytes (ReceiveBufferSize)"),
+      QStringLiteral("N"));
+  const QCommandLineOption utf8(QStringLiteral("utf8"),
+                                QStringLiteral("show the reply text decoded as UTF-8"));
+  const QCommandLineOption submit(QStringLiteral("submit"),
+                                  QStringLiteral("submit the form once the window is shown"));
+  const QCommandLineOption screenshot(
+      QStringLiteral("screenshot"),
+      QStringLiteral("submit, save a PNG of the window to FILE when the transfer is over, and quit "
+                     "(exit status 0 after EndTransfer)"),
+      QStringLiteral("FILE"));
+  const QCommandLineOption noSettings(
+      QStringLiteral("no-settings"),
+      QStringLiteral("neither restore nor save the window state and options"));
+  parser.addOptions({get, plain, readSize, utf8, submit, screenshot, noSettings});
+#ifdef VIZADAVU_FORM_DEMO_SERVER
+  const QCommandLineOption demoServer(
+      QStringLiteral("demo-server"),
+      QStringLiteral("start a form-echo server on loopback and fill the URL (and, without fields "
+                     "on the command line, a few sample fields) for it"));
+  parser.addOption(demoServer);
+#endif
+  if (!parser.parse(QApplication::arguments())) return UsageError(parser, parser.errorText());
+  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+  if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+
+  vizadavu::form::Request request;
+  const QStringList positional = parser.positionalArguments();
+  bool haveRequest = !positional.isEmpty();
+  if (!positional.isEmpty()) request.url = positional.first();
+  for (qsizetype i = 1; i < positional.size(); ++i) {
+    const QString& field = positional[i];
+    const qsizetype eq = field.indexOf(u'=');
+    if (eq < 0) return UsageError(parser, QStringLiteral("'%1' is not NAME=VALUE").arg(field));
+    if (eq == 0) return UsageError(parser, QStringLiteral("'%1' has an empty name").arg(field));
+    request.fields.append({field.left(eq), field.mid(eq + 1)});
+  }
+  request.get = parser.isSet(get);
+  request.plain = parser.isSet(plain);
+  if (parser.isSet(utf8)) request.utf8 = true;
+  if (parser.isSet(readSize)) {
+    bool ok = false;
+    const int bytes = parser.value(readSize).toInt(&ok);
+    if (!ok) {
+      return UsageError(parser, QStringLiteral("--read-size: '%1' is not a whole number in "
+                                               "-2147483648..2147483647")
+                                    .arg(parser.value(readSize)));
+    }
+    if (bytes >= 0) request.readSize = bytes;  // a negative size is the chunked read
+  }
+
+#ifdef VIZADAVU_FORM_DEMO_SERVER
+  std::unique_ptr<vizadavu::loopback::LoopbackServer> server;
+  if (parser.isSet(demoServer)) {
+    server = std::make_unique<vizadavu::loopback::LoopbackServer>(
+        vizadavu::loopback::LoopbackServer::FormEcho());
+    if (request.url.isEmpty()) {
+      request.url =
+          QStringLiteral("http://%1/demo/form").arg(QString::fromStdString(server->HostPort()));
+      request.plain = true;
+    }
+    if (request.fields.isEmpty()) {
+      request.fields = {{QStringLiteral("name"), QStringLiteral("Ada Lovelace")},
+                        {QStringLiteral("city"), QStringLiteral("Zürich")},
+                        {QStringLiteral("note"), QStringLiteral("50% off & 2=2")},
+                        {QStringLiteral("empty"), QStringLiteral("   ")}};
+    }
+    haveRequest = true;
+    std::fprintf(stderr, "vizadavu-form: a form-echo server is listening on %s (loopback only)\n",
+                 server->HostPort().c_str());
+  }
+#endif
+
+  vizadavu::form::FormWindow window(!parser.isSet(noSettings));
+  if (haveRequest || request.get || request.plain || request.readSize || request.utf8) {
+    window.apply(request);
+  }
+  window.show();
+
+  const QString shotPath = parser.value(screenshot);
+  if (parser.isSet(submit) || parser.isSet(screenshot)) {
+    QTimer::singleShot(300, &window, [&window, &app, shotPath] {
+      const bool ended = window.submit();
+      if (shotPath.isEmpty()) return;
+      // Give the window a moment to repaint with the reply before the capture.
+      QTimer::singleShot(500, &window, [&window, &app, shotPath, ended] {
+        const bool saved = SaveScreenshot(window, shotPath);
+        if (!saved) {
+          std::fprintf(stderr, "vizadavu-form: cannot save the screenshot to %s\n",
+                       qPrintable(shotPath));
+        }
+        app.exit(saved && ended ? 0 : 1);
+      });
+    });
+  }
+  return QApplication::exec();
+}

@@ -1,0 +1,145 @@
+// The Qt control against loopback servers: the order of its signals, the event
+// loop during a transfer, the re-entry guard, and the calls that must not throw.
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTimer>
+#include <ctime>
+
+#include "TestSupport.h"
+
+namespace vizadavu::qt::test {
+
+using loopback::LoopbackServer;
+
+class FormControlTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void signalsArriveInOrder() {
+    LoopbackServer server(LoopbackServer::Respond(200, "thanks"));
+    FormControl control;
+    Recorder recorder(control);
+    QSignalSpy busy(&control, &FormControl::busyChanged);
+    control.setSecure_Mode_Off(true);
+    control.setURL(Url(server));
+
+    QVERIFY(control.submit(1));
+    QCOMPARE(recorder.events, QStringList({"Status 21", "Status 30", "EndTransfer"}));
+    QCOMPARE(control.ReceiveBuffer(), QStringLiteral("thanks"));
+    QCOMPARE(control.phase(), FormControl::Phase::Done);
+    QCOMPARE(busy.count(), 2);
+    QVERIFY(!control.isBusy());
+
+    recorder.events.clear();
+    control.setURL(QStringLiteral("http://127.0.0.1:%1/").arg(UnusedPort()));
+    QVERIFY(!control.submit(1));
+    QCOMPARE(recorder.events, QStringList({"Status 21", "Error 12029"}));
+    QCOMPARE(control.phase(), FormControl::Phase::Failed);
+    QCOMPARE(FormControl::describeError(QStringLiteral("12029")),
+             QStringLiteral("error 12029: cannot connect to the server"));
+    QVERIFY(recorder.refusals.isEmpty());
+  }
+
+  // The loop really runs during the one-second pause: a timer fires before the
+  // request goes out, a repaint is served, and the pause does not spin a core.
+  void eventLoopRunsDuringThePause() {
+    LoopbackServer server(LoopbackServer::Respond(200, "ok"));
+    FormControl control;
+    control.resize(control.sizeHint());
+    control.show();
+    control.setSecure_Mode_Off(true);
+    control.setURL(Url(server));
+    QElapsedTimer clock;
+    qint64 firedAt = -1;
+    qint64 sendingAt = -1;
+    QTimer::singleShot(200, &control, [&] { firedAt = clock.elapsed(); });
+    connect(&control, &FormControl::Status, &control, [&](int code) {
+      if (code == 21) sendingAt = clock.elapsed();
+    });
+
+    clock.start();
+    const std::clock_t cpuBefore = std::clock();
+    QVERIFY(control.submit(0));
+    const double cpuSeconds = static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    QVERIFY2(firedAt >= 150, qPrintable(QString::number(firedAt)));
+    QVERIFY2(firedAt < sendingAt,
+             qPrintable(QStringLiteral("%1 / %2").arg(firedAt).arg(sendingAt)));
+    QVERIFY(sendingAt >= 1000);
+    QVERIFY2(cpuSeconds < 0.6, qPrintable(QStringLiteral("%1 s of CPU").arg(cpuSeconds)));
+  }
+
+  // A slot connected to Status that submits (or clears) again is refused, and
+  // the running transfer completes normally with one request sent.
+  void reentryIsRefusedAndTheTransferGoesOn() {
+    LoopbackServer server(LoopbackServer::FormEcho());
+    FormControl control;
+    Recorder recorder(control);
+    control.setSecure_Mode_Off(true);
+    control.setURL(Url(server));
+    control.setFormVarCount(1);
+    QVERIFY(control.setFormVarNames(1, QStringLiteral("a")));
+    QVERIFY(control.setFormVarValues(1, QStringLiteral("1")));
+    QList<bool> nested;
+    connect(&control, &FormControl::Status, &control, [&](int) {
+      nested << control.submit(1) << control.Clear();
+      control.setAction(0);
+    });
+
+    QVERIFY(control.submit(1));
+    QCOMPARE(recorder.events, QStringList({"Status 21", "Status 30", "EndTransfer"}));
+    QCOMPARE(nested, QList<bool>({false, false, false, false}));
+    QCOMPARE(recorder.refusals.size(), 6);
+    QVERIFY(recorder.refusals.first().contains(QStringLiteral("already running")));
+    QCOMPARE(server.Requests().size(), 1u);
+    QCOMPARE(control.ReceiveBuffer(), QStringLiteral("a = 1\n"));
+    QCOMPARE(control.FormVarNames(1), QStringLiteral("a"));  // Clear did not run
+  }
+
+  // A slot may delete the widget mid-transfer: the transfer runs to its end and
+  // submit() returns without touching the dead widget.
+  void widgetDeletedDuringTransfer() {
+    LoopbackServer server(LoopbackServer::Respond(200, "late"));
+    auto* control = new FormControl;
+    QPointer<FormControl> alive(control);
+    control->setSecure_Mode_Off(true);
+    control->setURL(Url(server));
+    connect(control, &FormControl::Status, control, [control](int code) {
+      if (code == 21) delete control;
+    });
+    QVERIFY(control->submit(1));
+    QVERIFY(alive.isNull());
+    QCOMPARE(server.Requests().size(), 1u);
+  }
+
+  // What the control throws comes back as a return value and callFailed().
+  void refusedCallsDoNotThrow() {
+    FormControl control;
+    Recorder recorder(control);
+    control.setURL(QStringLiteral("http://kept.test/"));
+    QCOMPARE(control.FormVarNames(1), QString());  // no table yet
+    QVERIFY(!control.setFormVarValues(0, QStringLiteral("x")));
+    control.setFormVarCount(40000);
+    QCOMPARE(control.FormVarCount(), 0);
+    control.setFormVarCount(2);
+    QVERIFY(control.setFormVarNames(2, QStringLiteral("n")));
+    QVERIFY(!control.setFormVarNames(3, QStringLiteral("n")));
+    QCOMPARE(control.FormVarNames(-40000), QString());
+    QCOMPARE(control.ReceiveBufferB(0), -1);
+    QCOMPARE(control.ReceiveBufferArraySize(), -1);
+    QVERIFY(!control.submit(40000));
+    QCOMPARE(recorder.refusals.size(), 7);
+    QVERIFY(recorder.events.isEmpty());
+    QCOMPARE(control.phase(), FormControl::Phase::Idle);
+
+    QCOMPARE(control.URLEncode(QStringLiteral("a b&é")), QStringLiteral("a+b&%E9"));
+    QVERIFY(control.Clear());
+    QCOMPARE(control.FormVarCount(), 0);
+    QCOMPARE(control.URL(), QStringLiteral("http://kept.test/"));
+  }
+};
+
+}  // namespace vizadavu::qt::test
+
+VIZADAVU_QT_TEST_MAIN(vizadavu::qt::test::FormControlTest)
+#include "FormControl_test.moc"

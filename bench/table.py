@@ -3,9 +3,10 @@ import json
 import sys
 
 runs = {}
-for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b.get("aggregate_name", "median") == "median":
-        runs[b["run_name"]] = b
+for path in sys.argv[1:]:
+    for b in json.load(open(path))["benchmarks"]:
+        if b.get("aggregate_name", "median") == "median":
+            runs[b["run_name"]] = b
 
 
 def run(name):

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 namespace vizadavu::detail {
@@ -42,6 +43,56 @@ void* MapAligned(std::size_t bytes) {
   return map;
 }
 
+// Released mappings, already wiped to zeros, kept for the next long reply: a
+// fresh mapping has every page faulted in and zeroed by the kernel again, which
+// costs more than the transfer itself. At most two are kept, of at most
+// kKeptMax bytes each, marked MADV_FREE so the kernel takes their pages back
+// under memory pressure (a page it took comes back zero-filled; one it did not
+// still holds the zeros it was wiped to).
+constexpr std::size_t kKeptMax = std::size_t{512} << 20;
+struct Kept {
+  void* map = nullptr;
+  std::size_t bytes = 0;
+};
+std::mutex g_keptMutex;
+Kept g_kept[2];
+
+// A zeroed, aligned mapping of at least `bytes`: the smallest kept one that is
+// large enough, else a fresh one. `bytes` becomes the size actually mapped.
+void* TakeMapping(std::size_t& bytes) {
+  {
+    const std::lock_guard lock(g_keptMutex);
+    Kept* best = nullptr;
+    for (Kept& k : g_kept) {
+      if (k.map != nullptr && k.bytes >= bytes && (best == nullptr || k.bytes < best->bytes)) {
+        best = &k;
+      }
+    }
+    if (best != nullptr) {
+      bytes = best->bytes;
+      return std::exchange(*best, Kept{}).map;
+    }
+  }
+  return MapAligned(bytes);
+}
+
+// Gives back a mapping whose every byte is zero.
+void ReturnMapping(void* map, std::size_t bytes) {
+  if (bytes <= kKeptMax) {
+    madvise(map, bytes, MADV_FREE);
+    const std::lock_guard lock(g_keptMutex);
+    Kept* smallest = &g_kept[0];
+    for (Kept& k : g_kept) {
+      if (k.bytes < smallest->bytes) smallest = &k;
+    }
+    if (smallest->bytes < bytes) {
+      std::swap(map, smallest->map);
+      std::swap(bytes, smallest->bytes);
+    }
+  }
+  if (map != nullptr) munmap(map, bytes);
+}
+
 }  // namespace
 
 char16_t* SecretText::Extend(std::size_t count) {
@@ -60,11 +111,11 @@ void SecretText::Grow(std::size_t needed) {
     // Move the pages into the start of a larger aligned mapping: no copy, and
     // nothing of the text stays behind at the old address.
     const std::size_t oldBytes = capacity_ * sizeof(char16_t);
-    const std::size_t newBytes = HugeRound(bytes);
-    void* fresh = MapAligned(newBytes);
+    std::size_t newBytes = HugeRound(bytes);
+    void* fresh = TakeMapping(newBytes);
     if (fresh == nullptr) throw std::bad_alloc();
     if (mremap(data_, oldBytes, oldBytes, MREMAP_MAYMOVE | MREMAP_FIXED, fresh) == MAP_FAILED) {
-      munmap(fresh, newBytes);
+      ReturnMapping(fresh, newBytes);
       throw std::bad_alloc();
     }
     data_ = static_cast<char16_t*>(fresh);
@@ -72,8 +123,8 @@ void SecretText::Grow(std::size_t needed) {
     return;
   }
   const bool map = bytes >= kMapThreshold;
-  const std::size_t grownBytes = map ? HugeRound(bytes) : bytes;
-  auto* grown = static_cast<char16_t*>(map ? MapAligned(grownBytes) : std::malloc(grownBytes));
+  std::size_t grownBytes = map ? HugeRound(bytes) : bytes;
+  auto* grown = static_cast<char16_t*>(map ? TakeMapping(grownBytes) : std::malloc(grownBytes));
   if (grown == nullptr) throw std::bad_alloc();
   const std::size_t size = size_;
   if (size > 0) std::memcpy(grown, data_, size * sizeof(char16_t));
@@ -96,7 +147,7 @@ void SecretText::Release() noexcept {
   platform::SecureWipe(data_, size_ * sizeof(char16_t));
   if (platform::g_freedBlockHook != nullptr) platform::g_freedBlockHook(data_, bytes);
   if (mapped_) {
-    munmap(data_, bytes);
+    ReturnMapping(data_, bytes);
   } else {
     std::free(data_);
   }
@@ -106,7 +157,12 @@ void SecretText::Release() noexcept {
 }
 
 SecretBytes::SecretBytes(std::size_t size) : size_(size) {
-  data_ = static_cast<std::uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
+  if (size >= kMapThreshold) {
+    mapBytes_ = HugeRound(size);
+    data_ = static_cast<std::uint8_t*>(TakeMapping(mapBytes_));
+  } else {
+    data_ = static_cast<std::uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
+  }
   if (data_ == nullptr) throw std::bad_alloc();
 }
 
@@ -117,7 +173,8 @@ SecretBytes::~SecretBytes() {
 SecretBytes::SecretBytes(SecretBytes&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      dirty_(std::exchange(other.dirty_, 0)) {}
+      dirty_(std::exchange(other.dirty_, 0)),
+      mapBytes_(std::exchange(other.mapBytes_, 0)) {}
 
 SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
   if (this != &other) {
@@ -125,6 +182,7 @@ SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     dirty_ = std::exchange(other.dirty_, 0);
+    mapBytes_ = std::exchange(other.mapBytes_, 0);
   }
   return *this;
 }
@@ -134,8 +192,13 @@ void SecretBytes::Release() noexcept {
   // Bytes past dirty_ were never written and are still zero.
   platform::SecureWipe(data_, dirty_);
   if (platform::g_freedBlockHook != nullptr) platform::g_freedBlockHook(data_, size_);
-  std::free(data_);
+  if (mapBytes_ > 0) {
+    ReturnMapping(data_, mapBytes_);
+  } else {
+    std::free(data_);
+  }
   data_ = nullptr;
+  mapBytes_ = 0;
 }
 
 }  // namespace vizadavu::detail

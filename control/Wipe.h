@@ -44,8 +44,9 @@ class SecretText {
 };
 
 // A zero-filled byte buffer of fixed size. Pages never written stay untouched
-// (calloc), so a large buffer costs only what is read into it; every byte that
-// may have been written is wiped before the memory is released.
+// (calloc, or for large buffers a mapping like the reply text's), so a large
+// buffer costs only what is read into it; every byte that may have been written
+// is wiped before the memory is released.
 class SecretBytes {
  public:
   // Throws std::bad_alloc when the memory cannot be had.
@@ -68,7 +69,8 @@ class SecretBytes {
   void Release() noexcept;
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
-  std::size_t dirty_ = 0;  // bytes from the start that may hold data
+  std::size_t dirty_ = 0;     // bytes from the start that may hold data
+  std::size_t mapBytes_ = 0;  // size of its own mapping; 0 when on the heap
 };
 
 }  // namespace vizadavu::detail

@@ -52,33 +52,28 @@ inline std::string UrlFor(std::size_t bytes) {
   return "http://" + Server().HostPort() + "/" + std::to_string(bytes);
 }
 
-// Peak resident memory since the last reset, in bytes.
-inline long PeakResident() {
+// A "VmXXX:" line of /proc/self/status, in bytes.
+inline long StatusBytes(const std::string& field) {
   std::ifstream status("/proc/self/status");
   std::string key;
   long value = 0;
   while (status >> key) {
-    if (key == "VmHWM:") {
+    if (key == field) {
       status >> value;
       return value * 1024;
     }
     status.ignore(1 << 12, '\n');
   }
   return 0;
+}
+// Peak resident memory since the last reset, and resident memory now.
+inline long PeakResident() {
+  return StatusBytes("VmHWM:");
 }
 inline long Resident() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      status >> value;
-      return value * 1024;
-    }
-    status.ignore(1 << 12, '\n');
-  }
-  return 0;
+  return StatusBytes("VmRSS:");
 }
+
 // Minor page faults of the whole process so far.
 inline long PageFaults() {
   rusage usage{};

@@ -1,7 +1,6 @@
 // Servers that misbehave: every way a reply can break off, stall or come out
 // malformed, against the control over the real libcurl layer (and, for stalls
 // and trickles, against the libcurl layer itself with a short receive time-out).
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 #include "platform/CurlInternet.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
+#include "tests/support/Process.h"
 #include "tests/support/Recorder.h"
 #include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
@@ -54,15 +54,6 @@ std::string Headers(int count) {
   std::string head = "HTTP/1.0 200 OK\r\n";
   for (int i = 0; i < count; ++i) head += "X-H" + std::to_string(i) + ": v\r\n";
   return head + "Content-Length: 2\r\n\r\nok";
-}
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
 }
 
 const std::string kHead10 = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n";

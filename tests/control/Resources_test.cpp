@@ -1,5 +1,4 @@
 // Resources over many transfers, handle discipline, and controls on many threads.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,28 +8,13 @@
 
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
+#include "tests/support/Process.h"
 #include "tests/support/Recorder.h"
 #include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
 
 namespace vizadavu::test {
 namespace {
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
-long ResidentKiB() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 TEST(Resources, ThousandTransfersLeaveDescriptorsAndMemoryFlat) {
   LoopbackServer server(LoopbackServer::FormEcho());

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace vizadavu::platform {
 namespace {
 
@@ -31,6 +35,80 @@ std::uint8_t CharToAnsi(char16_t c, bool& ok) {
   if (hit != std::end(kHigh)) return static_cast<std::uint8_t>(0x80 + (hit - std::begin(kHigh)));
   ok = false;
   return '?';
+}
+
+namespace {
+
+void AnsiToCharsScalar(const std::uint8_t* bytes, std::size_t count, char16_t* out) {
+  for (std::size_t i = 0; i < count; ++i) out[i] = kAnsiToChar[bytes[i]];
+}
+
+#if defined(__x86_64__)
+// The characters of 0x80..0x9F split into low and high bytes, in two halves of
+// sixteen for the 16-entry byte shuffle.
+struct HighTables {
+  alignas(16) std::uint8_t lo[2][16];
+  alignas(16) std::uint8_t hi[2][16];
+};
+
+constexpr HighTables MakeHighTables() {
+  HighTables t{};
+  for (int k = 0; k < 32; ++k) {
+    t.lo[k / 16][k % 16] = static_cast<std::uint8_t>(kHigh[k] & 0xFF);
+    t.hi[k / 16][k % 16] = static_cast<std::uint8_t>(kHigh[k] >> 8);
+  }
+  return t;
+}
+constexpr HighTables kHighTables = MakeHighTables();
+
+__attribute__((target("ssse3"))) __m128i Select(__m128i mask, __m128i ifSet, __m128i ifClear) {
+  return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+}
+
+__attribute__((target("ssse3"))) void AnsiToCharsSsse3(const std::uint8_t* bytes, std::size_t count,
+                                                       char16_t* out) {
+  const auto load = [](const std::uint8_t* p) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  const __m128i lo0 = load(kHighTables.lo[0]), lo1 = load(kHighTables.lo[1]);
+  const __m128i hi0 = load(kHighTables.hi[0]), hi1 = load(kHighTables.hi[1]);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+  std::size_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+    // b ^ 0x80, as a signed byte, lies in 0..31 exactly for b in 0x80..0x9F.
+    const __m128i x = _mm_xor_si128(v, flip);
+    const __m128i c1 =
+        _mm_andnot_si128(_mm_cmplt_epi8(x, zero), _mm_cmplt_epi8(x, _mm_set1_epi8(32)));
+    const __m128i index = _mm_and_si128(x, _mm_set1_epi8(0x0F));
+    const __m128i upper = _mm_cmpgt_epi8(x, _mm_set1_epi8(15));
+    const __m128i lo = Select(upper, _mm_shuffle_epi8(lo1, index), _mm_shuffle_epi8(lo0, index));
+    const __m128i hi = Select(upper, _mm_shuffle_epi8(hi1, index), _mm_shuffle_epi8(hi0, index));
+    const __m128i low = Select(c1, lo, v);
+    const __m128i high = _mm_and_si128(c1, hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(low, high));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(low, high));
+  }
+  AnsiToCharsScalar(bytes + i, count - i, out + i);
+}
+#endif
+
+using Converter = void (*)(const std::uint8_t*, std::size_t, char16_t*);
+
+Converter ChooseConverter() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("ssse3")) return AnsiToCharsSsse3;
+#endif
+  return AnsiToCharsScalar;
+}
+
+}  // namespace
+
+void AnsiToChars(const std::uint8_t* bytes, std::size_t count, char16_t* out) {
+  static const Converter convert = ChooseConverter();
+  convert(bytes, count, out);
 }
 
 }  // namespace vizadavu::platform

@@ -102,6 +102,16 @@ FormControl::~FormControl() {
   core_->widget = nullptr;
 }
 
+template <class Call, class Result>
+Result FormControl::Attempt(Call call, Result refused) const {
+  try {
+    return call();
+  } catch (const std::exception& e) {
+    Refuse(WhatOf(e));
+    return refused;
+  }
+}
+
 QSize FormControl::sizeHint() const {
   return {vizADAVU::Width(), vizADAVU::Height()};
 }
@@ -120,11 +130,7 @@ int FormControl::FormVarCount() const {
   return core_->control.FormVarCount();
 }
 void FormControl::setFormVarCount(int count) {
-  try {
-    core_->control.FormVarCount(count);
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-  }
+  Attempt([&] { return (core_->control.FormVarCount(count), true); }, false);
 }
 
 bool FormControl::Secure_Mode_Off() const {
@@ -154,58 +160,26 @@ FormControl::Phase FormControl::phase() const {
 }
 
 QString FormControl::FormVarNames(int index) const {
-  try {
-    return ToQString(core_->control.FormVarNames(index));
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-    return {};
-  }
+  return Attempt([&] { return ToQString(core_->control.FormVarNames(index)); }, QString());
 }
 bool FormControl::setFormVarNames(int index, const QString& name) {
-  try {
-    core_->control.FormVarNames(index, ToText(name));
-    return true;
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-    return false;
-  }
+  return Attempt([&] { return (core_->control.FormVarNames(index, ToText(name)), true); }, false);
 }
 QString FormControl::FormVarValues(int index) const {
-  try {
-    return ToQString(core_->control.FormVarValues(index));
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-    return {};
-  }
+  return Attempt([&] { return ToQString(core_->control.FormVarValues(index)); }, QString());
 }
 bool FormControl::setFormVarValues(int index, const QString& value) {
-  try {
-    core_->control.FormVarValues(index, ToText(value));
-    return true;
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-    return false;
-  }
+  return Attempt([&] { return (core_->control.FormVarValues(index, ToText(value)), true); }, false);
 }
 
 QString FormControl::ReceiveBuffer() const {
   return ToQString(core_->control.ReceiveBuffer());
 }
 QString FormControl::StringB() const {
-  try {
-    return ToQString(core_->control.StringB());
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-    return {};
-  }
+  return Attempt([&] { return ToQString(core_->control.StringB()); }, QString());
 }
 int FormControl::ReceiveBufferB(int byteNum) const {
-  try {
-    return core_->control.ReceiveBufferB(byteNum);
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-    return -1;
-  }
+  return Attempt([&] { return static_cast<int>(core_->control.ReceiveBufferB(byteNum)); }, -1);
 }
 int FormControl::ReceiveBufferArraySize() const {
   return core_->control.ReceiveBufferArraySize();
@@ -275,12 +249,7 @@ bool FormControl::Clear() {
     Refuse(QStringLiteral("Clear: a transfer is running on this control; nothing was wiped"));
     return false;
   }
-  try {
-    core_->control.Clear();
-  } catch (const std::exception& e) {
-    Refuse(WhatOf(e));
-    return false;
-  }
+  if (!Attempt([&] { return (core_->control.Clear(), true); }, false)) return false;
   SetPhase(Phase::Idle);
   return true;
 }

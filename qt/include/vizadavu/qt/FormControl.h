@@ -134,6 +134,10 @@ class FormControl : public QWidget {
 
   void SetPhase(Phase phase);
   void Refuse(const QString& message) const;
+  // Runs a call into the control; when the control throws, reports the refusal
+  // through callFailed and returns `refused` instead.
+  template <class Call, class Result>
+  Result Attempt(Call call, Result refused) const;
 
   std::shared_ptr<Core> core_;
   Phase phase_ = Phase::Idle;

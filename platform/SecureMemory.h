@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 
 namespace vizadavu::platform {
 
@@ -20,22 +19,5 @@ inline void WipeBeforeFree(void* data, std::size_t size) noexcept {
   SecureWipe(data, size);
   if (g_freedBlockHook != nullptr && data != nullptr) g_freedBlockHook(data, size);
 }
-
-template <class T>
-struct WipingAllocator {
-  using value_type = T;
-  WipingAllocator() = default;
-  template <class U>
-  WipingAllocator(const WipingAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
-  void deallocate(T* p, std::size_t n) noexcept {
-    WipeBeforeFree(p, n * sizeof(T));
-    std::allocator<T>{}.deallocate(p, n);
-  }
-  template <class U>
-  bool operator==(const WipingAllocator<U>&) const noexcept {
-    return true;
-  }
-};
 
 }  // namespace vizadavu::platform

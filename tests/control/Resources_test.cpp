@@ -1,8 +1,6 @@
 // Resources over many transfers, handle discipline, and controls on many threads.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <random>
 #include <thread>
 

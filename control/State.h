@@ -30,6 +30,7 @@ struct vizADAVU::State {
   platform::Internet& internet;
   platform::Clock& clock;
   platform::Random& random;
+  platform::Memory& memory;
 
   Text URL;
   detail::SecretText ReceiveText;

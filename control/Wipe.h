@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/Memory.h"
 #include "platform/SecureMemory.h"
 
 namespace vizadavu::detail {
@@ -13,10 +14,11 @@ namespace vizadavu::detail {
 // small texts in heap blocks that are wiped when outgrown, large ones in an
 // anonymous mapping that mremap grows in place or moves without copying, so a
 // long reply never needs twice its size in memory. Everything it held is wiped
-// before its memory is released.
+// before its memory is released. Memory comes from `memory`, one call per
+// growth.
 class SecretText {
  public:
-  SecretText() = default;
+  explicit SecretText(platform::Memory& memory = platform::SystemMemory()) : memory_(&memory) {}
   ~SecretText() { Release(); }
   SecretText(const SecretText&) = delete;
   SecretText& operator=(const SecretText&) = delete;
@@ -37,6 +39,7 @@ class SecretText {
 
  private:
   void Grow(std::size_t needed);
+  platform::Memory* memory_;
   char16_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;  // characters
@@ -50,7 +53,7 @@ class SecretText {
 class SecretBytes {
  public:
   // Throws std::bad_alloc when the memory cannot be had.
-  explicit SecretBytes(std::size_t size);
+  explicit SecretBytes(std::size_t size, platform::Memory& memory = platform::SystemMemory());
   ~SecretBytes();
   SecretBytes(SecretBytes&& other) noexcept;
   SecretBytes& operator=(SecretBytes&& other) noexcept;
@@ -67,6 +70,7 @@ class SecretBytes {
 
  private:
   void Release() noexcept;
+  platform::Memory* memory_;
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t dirty_ = 0;     // bytes from the start that may hold data

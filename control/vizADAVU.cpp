@@ -36,7 +36,9 @@ vizADAVU::State::State(vizADAVUEvents* events_, MessageLoop* loop_,
       ownInternet(services.internet ? nullptr : platform::MakeCurlInternet()),
       internet(services.internet ? *services.internet : *ownInternet),
       clock(services.clock ? *services.clock : ownClock),
-      random(services.random ? *services.random : ownRandom) {}
+      random(services.random ? *services.random : ownRandom),
+      memory(services.memory ? *services.memory : platform::SystemMemory()),
+      ReceiveText(memory) {}
 
 vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop)
     : vizADAVU(events, loop, platform::Services{}) {}

@@ -1,0 +1,40 @@
+// Where the control's reply storage gets its memory: heap blocks for small
+// buffers, anonymous mappings for large ones. A host or test may supply its
+// own, e.g. to make a given allocation fail.
+#pragma once
+
+#include <cstddef>
+
+namespace vizadavu::platform {
+
+// Mappings are whole, aligned huge pages, so that where the system offers
+// transparent huge pages on request a long reply takes one page fault per
+// 2 MiB instead of one per 4 KiB, and mremap moves whole page-table entries.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+inline std::size_t HugeRound(std::size_t bytes) {
+  return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+class Memory {
+ public:
+  virtual ~Memory() = default;
+  // A heap block of `bytes` (at least 1), zero-filled when `zeroed`; nullptr
+  // when there is no memory for it.
+  virtual void* Allocate(std::size_t bytes, bool zeroed) noexcept = 0;
+  // Gives back a block from Allocate.
+  virtual void Free(void* block) noexcept = 0;
+  // A zero-filled, private, read-write anonymous mapping aligned to kHugePage
+  // of at least `bytes` (a multiple of kHugePage); `bytes` becomes the size
+  // actually mapped. nullptr when there is no memory for it.
+  virtual void* Map(std::size_t& bytes) noexcept = 0;
+  // Gives back a mapping from Map (or one mremap moved into its place) of
+  // `bytes`, every byte of which is zero.
+  virtual void Unmap(void* map, std::size_t bytes) noexcept = 0;
+};
+
+// The built-in memory: malloc/calloc and mmap, with up to two released
+// mappings kept for the next long reply. Shared by every control.
+Memory& SystemMemory() noexcept;
+
+}  // namespace vizadavu::platform

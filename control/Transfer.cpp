@@ -66,9 +66,11 @@ class Transfer {
       CloseHandles();
       std::rethrow_exception(hostException_);
     } catch (const std::bad_alloc&) {
-      code = static_cast<std::uint32_t>(errors::NotEnoughMemory);
+      // A buffer or text of the control's own that cannot be had: what arrived
+      // so far stays, and the transfer fails like any other step.
+      code = Failed(errors::NotEnoughMemory);
     } catch (const std::exception&) {
-      code = static_cast<std::uint32_t>(errors::InternalError);
+      code = Failed(errors::InternalError);
     }
     CloseHandles();
     // The handles are closed, so a host exception from here on simply propagates.
@@ -131,9 +133,14 @@ class Transfer {
   }
 
   // Appends the reply in 2048-byte reads until the body ends. A failed read
-  // keeps what arrived and fails the transfer.
+  // keeps what arrived and fails the transfer. However the loop ends, BytesRead
+  // is 0 afterwards: the reply is in the text, not in the chunk buffer.
   bool ChunkedRead() {
-    s_.ReceiveBytes.emplace(kChunkSize);
+    struct ZeroAtEnd {
+      Long& bytesRead;
+      ~ZeroAtEnd() { bytesRead = 0; }
+    } zeroAtEnd{s_.BytesRead};
+    s_.ReceiveBytes.emplace(kChunkSize, s_.memory);
     bool more = true;
     bool ok = true;
     while (more) {
@@ -155,8 +162,10 @@ class Transfer {
   // reply holds beyond it is not fetched.
   bool SingleRead() {
     const auto wanted = static_cast<std::uint32_t>(control_.ReceiveBufferSize);
+    // The count read goes with the buffer it counted.
     s_.ReceiveBytes.reset();
-    s_.ReceiveBytes.emplace(std::size_t{wanted} + 1);
+    s_.BytesRead = 0;
+    s_.ReceiveBytes.emplace(std::size_t{wanted} + 1, s_.memory);
     std::uint32_t count = 0;
     const bool ok = s_.internet.ReadFile(request_, s_.ReceiveBytes->data(), wanted, count);
     s_.ReceiveBytes->NoteWritten(count);

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
 
 #include "platform/Services.h"
+#include "tests/support/FailingNew.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Recorder.h"
 #include "vizadavu/vizADAVU.h"
@@ -275,6 +277,9 @@ TEST_F(TransferTest, ReadFailureKeepsWhatArrivedAndReportsError) {
   control.Action(1);
   EXPECT_EQ(recorder.events.back(), "Error 12030");
   EXPECT_EQ(control.ReceiveBuffer().size(), 2148u);
+  // The count of the last read does not outlive the chunked loop.
+  EXPECT_EQ(control.ReceiveBufferArraySize(), -1);
+  EXPECT_EQ(control.StringB(), u"");
 
   // Single read: a truncated read is never reported as EndTransfer.
   net.Restart();
@@ -307,6 +312,122 @@ TEST_F(TransferTest, HugeSingleReadThatCannotBeAllocatedIsError8) {
   const std::string last = recorder.events.back();
   EXPECT_TRUE(last == "EndTransfer" || last == "Error 8") << last;
   EXPECT_EQ(net.OpenHandles(), 0);
+}
+
+// Every allocation a transfer makes, refused in turn, ends in Error 8 with the
+// handles closed and what arrived before it still readable.
+TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
+  std::string reply(1100000, ' ');
+  for (std::size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<char>('a' + i % 26);
+  struct Case {
+    const char* what;
+    Long receiveBufferSize;
+    int failAt;
+    const char* allocation;
+    std::size_t textChars;  // characters of the reply text afterwards
+  } cases[] = {
+      {"single-read buffer", 5000, 1, "Allocate 5001", 0},
+      {"single-read mapping", 1000000, 1, "Map 2097152", 0},
+      {"chunk buffer", -1, 1, "Allocate 2048", 0},
+      {"reply text, first block", -1, 2, "Allocate 4096", 0},
+      {"reply text growth, heap", -1, 3, "Allocate 8192", 2048},
+      {"reply text growth, last heap block", -1, 6, "Allocate 65536", 16384},
+      {"reply text growth into a mapping", -1, 7, "Map 2097152", 32768},
+      {"reply text growth, mapping", -1, 8, "Map 4194304", 1048576},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeInternet fresh;
+    FailingMemory memory;
+    Recorder events;
+    vizADAVU v(&events, nullptr, platform::Services{&fresh, &clock, nullptr, &memory});
+    v.URL(u"https://example.test/");
+    // A previous reply, replaced by what this transfer gets before it fails.
+    fresh.reply = "earlier";
+    v.ReceiveBufferSize = 10;
+    v.Action(1);
+    fresh.Restart();
+    fresh.reply = reply;
+    events.events.clear();
+    memory.log.clear();
+    memory.failAt = c.failAt;
+    v.ReceiveBufferSize = c.receiveBufferSize;
+    v.Action(1);
+
+    ASSERT_EQ(memory.log.size(), static_cast<std::size_t>(c.failAt));
+    EXPECT_EQ(memory.log.back(), c.allocation);
+    EXPECT_EQ(events.events, (Calls{"Status 21", "Status 30", "Error 8"}));
+    EXPECT_EQ(Calls(fresh.calls.end() - 3, fresh.calls.end()),
+              (Calls{"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"}));
+    EXPECT_EQ(fresh.OpenHandles(), 0);
+    EXPECT_EQ(v.ReceiveBufferArraySize(), -1);
+    EXPECT_EQ(v.StringB(), u"");
+    EXPECT_EQ(v.ReceiveBuffer(), AnsiToText(reply.substr(0, c.textChars)));
+    if (c.failAt == 1) {
+      EXPECT_THROW(v.ReceiveBufferB(0), std::out_of_range);  // no buffer was had
+    } else {
+      // The chunk whose characters found no room is still in the chunk buffer.
+      EXPECT_EQ(v.ReceiveBufferB(0), Byte(reply[c.textChars]));
+      EXPECT_EQ(v.ReceiveBufferB(2047), Byte(reply[c.textChars + 2047]));
+    }
+    // The control is whole: the next transfer gets the reply.
+    fresh.Restart();
+    fresh.reply = "after";
+    memory.failAt = 0;
+    v.Action(1);
+    EXPECT_EQ(c.receiveBufferSize < 0 ? v.ReceiveBuffer() : v.StringB(), u"after");
+  }
+}
+
+// The encoder's memory, and exceptions of the control's own steps that are not
+// about memory (here from the internet layer), take the failure path too.
+TEST_F(TransferTest, ExceptionsOfItsOwnStepsAreErrors) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> onEvent;
+    std::function<void(const std::string&)> onCall;
+    Calls events;
+    bool sent;
+  } cases[] = {
+      {"encoded body",
+       [](const std::string& e) {
+         if (e == "Status 21") FailNextNew();
+       },
+       nullptr,
+       {"Status 21", "Error 8"},
+       false},
+      {"bad_alloc while reading",
+       nullptr,
+       [](const std::string& call) {
+         if (call.rfind("ReadFile", 0) == 0) throw std::bad_alloc();
+       },
+       {"Status 21", "Status 30", "Error 8"},
+       true},
+      {"other exception while reading",
+       nullptr,
+       [](const std::string& call) {
+         if (call.rfind("ReadFile", 0) == 0) throw std::length_error("too long");
+       },
+       {"Status 21", "Status 30", "Error 12004"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    net.Restart();
+    recorder.events.clear();
+    Fill({{u"password", u"secret value"}});
+    recorder.onEvent = c.onEvent;
+    net.onCall = c.onCall;
+    control.Action(1);
+    FailNextNew(false);
+    EXPECT_EQ(recorder.events, c.events);
+    EXPECT_EQ(net.sent, c.sent);
+    EXPECT_EQ(Calls(net.calls.end() - 3, net.calls.end()),
+              (Calls{"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"}));
+    EXPECT_EQ(net.OpenHandles(), 0);
+  }
+  recorder.onEvent = nullptr;
+  net.onCall = nullptr;
 }
 
 TEST_F(TransferTest, ReentryIsRefusedAndTheTransferGoesOn) {

@@ -12,6 +12,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Internet.h"
+#include "platform/Memory.h"
 
 namespace vizadavu::test {
 
@@ -91,6 +92,36 @@ class FakeClock : public platform::Clock {
  private:
   std::chrono::nanoseconds step_;
   std::chrono::nanoseconds now_{0};
+};
+
+// The system memory, with a log of every allocation ("Allocate 4096",
+// "Map 2097152") and the `failAt`-th one (1-based; 0: none) refused.
+class FailingMemory : public platform::Memory {
+ public:
+  std::vector<std::string> log;
+  int failAt = 0;
+
+  void* Allocate(std::size_t bytes, bool zeroed) noexcept override {
+    if (Refuse("Allocate " + std::to_string(bytes))) return nullptr;
+    return platform::SystemMemory().Allocate(bytes, zeroed);
+  }
+  void Free(void* block) noexcept override { platform::SystemMemory().Free(block); }
+  void* Map(std::size_t& bytes) noexcept override {
+    if (Refuse("Map " + std::to_string(bytes))) return nullptr;
+    return platform::SystemMemory().Map(bytes);
+  }
+  void Unmap(void* map, std::size_t bytes) noexcept override {
+    platform::SystemMemory().Unmap(map, bytes);
+  }
+
+ private:
+  bool Refuse(std::string what) noexcept {
+    try {
+      log.push_back(std::move(what));
+    } catch (...) {
+    }
+    return static_cast<int>(log.size()) == failAt;
+  }
 };
 
 }  // namespace vizadavu::test

@@ -2,12 +2,12 @@
 # Installs, with apt-get, the Debian 12 packages the build and the tests need
 # that this machine lacks. Uses sudo when not run as root. With --ci, also what
 # CI's extra stages use: clang-14 and its sanitizer and fuzzer runtimes,
-# valgrind, and Qt 6 Widgets with a virtual X server for the Qt control.
+# valgrind, gcovr for tools/coverage.sh, and Qt 6 Widgets with a virtual X server for the Qt control.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googletest libgtest-dev
           libbenchmark-dev)
-[ "${1:-}" = "--ci" ] && packages+=(clang-14 libclang-rt-14-dev valgrind qt6-base-dev qt6-base-dev-tools
+[ "${1:-}" = "--ci" ] && packages+=(clang-14 libclang-rt-14-dev valgrind gcovr qt6-base-dev qt6-base-dev-tools
                                     xvfb xauth fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 // The control's members as a host sees them, outside a transfer.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
 
 #include "platform/Services.h"
@@ -77,6 +78,22 @@ TEST_F(ControlTest, LargestTableIsUsable) {
   control.FormVarCount(32767);
   control.FormVarNames(32767, u"last");
   EXPECT_EQ(control.FormVarNames(32767), u"last");
+}
+
+// Every code the library produces has a description of its own; others do not.
+TEST(Errors, EveryCodeHasItsOwnDescription) {
+  const Long codes[] = {errors::NotEnoughMemory,    errors::Timeout,
+                        errors::InternalError,      errors::InvalidUrl,
+                        errors::NameNotResolved,    errors::InvalidCa,
+                        errors::CannotConnect,      errors::ConnectionAborted,
+                        errors::ConnectionReset,    errors::InvalidServerResponse,
+                        errors::SecureChannelError, errors::InvalidCertificate};
+  std::set<std::string_view> seen;
+  for (Long code : codes) {
+    EXPECT_NE(errors::Describe(code), "unknown error") << code;
+    EXPECT_TRUE(seen.insert(errors::Describe(code)).second) << code;
+  }
+  for (Long other : {0, -1, 12006, 2147483647}) EXPECT_EQ(errors::Describe(other), "unknown error");
 }
 
 }  // namespace

@@ -458,12 +458,18 @@ TEST_F(TransferTest, ReentryIsRefusedAndTheTransferGoesOn) {
 }
 
 TEST_F(TransferTest, HostExceptionClosesHandlesAndPropagates) {
-  recorder.onEvent = [](const std::string& event) {
-    if (event == "Status 30") throw std::runtime_error("host handler failed");
-  };
-  EXPECT_THROW(control.Action(1), std::runtime_error);
-  EXPECT_EQ(net.OpenHandles(), 0);
-  for (const auto& [handle, count] : net.closeCounts) EXPECT_EQ(count, 1) << handle;
+  // From an event handler, and from the message loop.
+  for (const char* thrower : {"Status 30", "DoEvents"}) {
+    net.Restart();
+    recorder.recordDoEvents = std::string(thrower) == "DoEvents";
+    recorder.onEvent = [thrower](const std::string& event) {
+      if (event == thrower) throw std::runtime_error("host handler failed");
+    };
+    EXPECT_THROW(control.Action(1), std::runtime_error) << thrower;
+    EXPECT_EQ(net.OpenHandles(), 0);
+    for (const auto& [handle, count] : net.closeCounts) EXPECT_EQ(count, 1) << handle;
+  }
+  recorder.recordDoEvents = false;
   recorder.onEvent = nullptr;
   recorder.events.clear();
   control.Action(1);  // the control is usable again

@@ -10,7 +10,6 @@
 #include "platform/CurlInternet.h"
 
 #include <curl/curl.h>
-#include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
@@ -27,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CurlSecurity.h"
+#include "platform/ReplyFraming.h"
 #include "platform/SecureMemory.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -63,14 +64,29 @@ constexpr std::uint32_t kNoLimit = std::numeric_limits<std::uint32_t>::max();
 constexpr int kMaxPollMs = 1000;
 constexpr std::size_t kStageSize = CURL_MAX_WRITE_SIZE;
 
-// The CURLcode of a finished or failed transfer as the error a Windows host gets
-// for the same failure. `osErrno` is CURLINFO_OS_ERRNO, `verifyResult`
-// CURLINFO_SSL_VERIFYRESULT, `connected` whether the request was about to go out
-// (so that a protocol complaint is about the server's reply, not our URL),
-// `inHeaders` whether the final reply headers were still being read.
-std::uint32_t ErrorFor(CURLcode code, long osErrno, long verifyResult, bool connected,
-                       bool inHeaders) {
-  switch (code) {
+// libcurl's limit for the header lines of one reply (1xx replies included),
+// beyond which it fails the transfer with CURLE_RECV_ERROR.
+constexpr long kCurlHeaderBlockLimit = 300 * 1024;
+
+// What is known about a finished or failed transfer.
+struct Outcome {
+  CURLcode code = CURLE_OK;
+  long osErrno = 0;           // CURLINFO_OS_ERRNO
+  long verifyResult = 0;      // CURLINFO_SSL_VERIFYRESULT
+  bool connected = false;     // the request was about to go out: a protocol
+                              // complaint is about the server's reply, not our URL
+  bool inHeaders = false;     // the final reply headers were still being read
+  long headerBytes = 0;       // CURLINFO_HEADER_SIZE
+  bool badSignature = false;  // the server's handshake signature did not verify
+};
+
+// The outcome of a transfer as the error a Windows host gets for the same failure.
+std::uint32_t ErrorFor(const Outcome& o) {
+  const long osErrno = o.osErrno;
+  const long verifyResult = o.verifyResult;
+  const bool connected = o.connected;
+  const bool inHeaders = o.inHeaders;
+  switch (o.code) {
     case CURLE_OK:
       return kNoError;
     case CURLE_UNSUPPORTED_PROTOCOL:  // after connecting: an HTTP/0.9 (status-less) reply
@@ -95,7 +111,12 @@ std::uint32_t ErrorFor(CURLcode code, long osErrno, long verifyResult, bool conn
       return kInvalidServerResponse;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:  // also bad chunked encoding (errno 0)
-      if (osErrno == ECONNRESET) return kConnectionReset;
+      if (connected && inHeaders && o.headerBytes > kCurlHeaderBlockLimit) {
+        return kInvalidServerResponse;  // the header block is larger than libcurl takes
+      }
+      // EPIPE: the peer tore the connection down while the request was going
+      // out (libcurl may report it instead of the ECONNRESET that caused it).
+      if (osErrno == ECONNRESET || osErrno == EPIPE) return kConnectionReset;
       if (osErrno == ETIMEDOUT) return kTimeout;
       return kConnectionAborted;
     case CURLE_PARTIAL_FILE:  // body shorter than announced
@@ -105,6 +126,7 @@ std::uint32_t ErrorFor(CURLcode code, long osErrno, long verifyResult, bool conn
       // this code; there it is the server's reply that is at fault.
       return connected && inHeaders ? kInvalidServerResponse : kNotEnoughMemory;
     case CURLE_SSL_CONNECT_ERROR:
+      return o.badSignature ? kInvalidCertificate : kSecureChannelError;
     case CURLE_SSL_ENGINE_NOTFOUND:
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_CERTPROBLEM:
@@ -289,6 +311,9 @@ struct Transfer {
   CURLcode result = CURLE_OK;
   std::uint32_t error = kNoError;  // sticky read error, reported once the data is out
 
+  TlsWatch tls;
+  ReplyFraming framing;
+
   curl_off_t uploadSize = 0;
   curl_off_t ulNow = 0;
   curl_off_t dlNow = 0;
@@ -328,12 +353,18 @@ struct Transfer {
 
   bool Sending() const { return connected && !done && ulNow < uploadSize; }
 
+  // The error of a finished transfer: one of our own callbacks' if one failed it.
   std::uint32_t FinalError() const {
-    long osErrno = 0;
-    long verifyResult = 0;
-    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
-    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
-    return ErrorFor(result, osErrno, verifyResult, connected, !headersDone);
+    if (error != kNoError) return error;
+    Outcome o;
+    o.code = result;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &o.osErrno);
+    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &o.verifyResult);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &o.headerBytes);
+    o.connected = connected;
+    o.inHeaders = !headersDone;
+    o.badSignature = tls.badServerSignature;
+    return ErrorFor(o);
   }
 };
 
@@ -376,6 +407,20 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   auto& t = *static_cast<Transfer*>(user);
   const std::size_t n = size * count;
   t.lastActivity = SteadyClock::now();
+  const std::string_view line(data, n);
+  if (line.substr(0, 5) == "HTTP/") {
+    // This client never asks to switch protocols: a 101 reply is invalid.
+    long status = 0;
+    curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 101) {
+      t.error = kInvalidServerResponse;
+      return 0;  // fails the transfer with CURLE_WRITE_ERROR
+    }
+  }
+  if (!t.framing.Line(line)) {
+    t.error = kInvalidServerResponse;
+    return 0;
+  }
   const bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
   if (blank && !t.headersDone) {
     long status = 0;
@@ -400,16 +445,6 @@ int OnPrereq(void* user, char*, char*, int, int) {
   t.connected = true;
   t.lastActivity = SteadyClock::now();
   return CURL_PREREQFUNC_OK;
-}
-
-// Certificate validity dates are not checked (kFlagIgnoreCertDateInvalid); the
-// rest of the chain verification stays in force.
-CURLcode IgnoreCertificateDates(CURL*, void* sslCtx, void*) {
-  X509_VERIFY_PARAM* param = SSL_CTX_get0_param(static_cast<SSL_CTX*>(sslCtx));
-  if (param == nullptr || X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_NO_CHECK_TIME) != 1) {
-    return CURLE_SSL_CONNECT_ERROR;
-  }
-  return CURLE_OK;
 }
 
 struct Node {
@@ -611,21 +646,10 @@ std::uint32_t CurlInternet::Impl::Start(const Node& session, const Node& connect
   set(curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnPrereq));
   set(curl_easy_setopt(e, CURLOPT_PREREQDATA, self));
 
+  set(OpenSocketsCloseOnExec(e));
   if (secure) {
-    set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L));
-    set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST,
-                         (request.flags & inet::kFlagIgnoreCertCnInvalid) != 0 ? 0L : 2L));
-    set(curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L));
-    if ((request.flags & inet::kFlagIgnoreCertDateInvalid) != 0) {
-      set(curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, IgnoreCertificateDates));
-    }
-    // OpenSSL's own trust-store variables, which libcurl does not read itself.
-    if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
-      set(curl_easy_setopt(e, CURLOPT_CAINFO, file));
-    }
-    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
-      set(curl_easy_setopt(e, CURLOPT_CAPATH, dir));
-    }
+    t->tls.ignoreLeafDates = (request.flags & inet::kFlagIgnoreCertDateInvalid) != 0;
+    set(ConfigureTls(e, t->tls, (request.flags & inet::kFlagIgnoreCertCnInvalid) == 0));
   }
 
   const std::string& verb = request.verb;

@@ -15,10 +15,13 @@
 //   that completes no header line or chunk). None limits a whole transfer; time
 //   spent between calls never counts. 0 or 0xFFFFFFFF means no limit (for
 //   connect: libcurl's own 300 s).
-// - TLS always verifies the chain against the system store (or SSL_CERT_FILE /
-//   SSL_CERT_DIR when set); a certificate outside its validity period is
-//   accepted only with kFlagIgnoreCertDateInvalid, a name mismatch only with
-//   kFlagIgnoreCertCnInvalid.
+// - TLS (1.2 or later) always verifies the chain against libcurl's CA bundle
+//   and directory (SSL_CERT_FILE / SSL_CERT_DIR replace one each); a server
+//   certificate outside its validity period is accepted only with
+//   kFlagIgnoreCertDateInvalid (an issuer's never), a name mismatch only with
+//   kFlagIgnoreCertCnInvalid. Key logging is off; sockets are close-on-exec.
+// - Content-Length values that differ or do not parse, and a 101 reply, fail
+//   the send with 12152.
 // - The object name goes out as given (no decoding, no dot-segment removal,
 //   bytes >= 0x80 kept), with a leading "/" added when missing and spaces sent
 //   as %20; control bytes in it or in the server name fail with 12005. A plain

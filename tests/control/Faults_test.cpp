@@ -69,7 +69,8 @@ struct Case {
   const char* end;  // the last event
   std::string kept;
   bool tls = false;
-  bool bigBody = false;  // a 4 MiB form value, so the request is still going out
+  bool bigBody = false;    // a 4 MiB form value, so the request is still going out
+  bool tlsServer = false;  // the server speaks TLS with a certificate the client trusts
 };
 
 const Case kCases[] = {
@@ -113,12 +114,34 @@ const Case kCases[] = {
             "\r\nContent-Length: 2\r\n\r\nok"),
      kBothModes, false, "Error 12152", ""},
     {"10,000 headers", Script(Headers(10000)), kBothModes, true, "EndTransfer", "ok"},
+    {"two different Content-Length values",
+     Script("HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nhello"), kBothModes,
+     false, "Error 12152", ""},
+    {"a Content-Length list of different values",
+     Script("HTTP/1.0 200 OK\r\nContent-Length: 5, 2\r\n\r\nhello"), kBothModes, false,
+     "Error 12152", ""},
+    {"a Content-Length that is not a number",
+     Script("HTTP/1.0 200 OK\r\nContent-Length: 5x\r\n\r\nhello"), kBothModes, false, "Error 12152",
+     ""},
+    {"a Content-Length that overflows",
+     Script("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nhello"), kBothModes,
+     false, "Error 12152", ""},
+    {"the same Content-Length twice, once as a list",
+     Script("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 5 , 5\r\n\r\nhello"),
+     kBothModes, true, "EndTransfer", "hello"},
+    {"a header block larger than accepted", Script(Headers(40000)), kBothModes, false,
+     "Error 12152", ""},
+    {"a 101 reply nobody asked for",
+     Script("HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nConnection: upgrade\r\n\r\nhello"),
+     kBothModes, false, "Error 12152", ""},
     {"bad chunk size", Script(kHeadChunked + "5\r\nhello\r\nzz\r\nnope\r\n0\r\n\r\n"), kBothModes,
      true, "Error 12030", "hello"},
     {"chunked body cut off inside a chunk", Script(kHeadChunked + "a\r\nhello"), kBothModes, true,
      "Error 12030", "hello"},
     {"chunked body without its last chunk", Script(kHeadChunked + "5\r\nhello\r\n"), kBothModes,
      true, "Error 12030", "hello"},
+    {"TLS: resets while the request is still being sent", FirstBytes("", End::kReset), kBothModes,
+     false, "Error 12031", "", true, true, true},
     {"TLS: plain server writes garbage", FirstBytes("garbage, not a TLS handshake\r\n"), kBothModes,
      false, "Error 12157", "", true},
     {"TLS: a handshake record of garbage",
@@ -163,9 +186,13 @@ Outcome Submit(const LoopbackServer& server, Long mode, bool tls, bool bigBody) 
 }
 
 TEST(Faults, EachFaultEndsInExactlyOneEventWithItsCodeAndKeepsWhatArrived) {
+  TestPki pki;
+  const Pem identity = pki.Issue("127.0.0.1");
+  setenv("SSL_CERT_FILE", pki.CaFile().c_str(), 1);
   const int descriptors = OpenDescriptors();
   for (const Case& c : kCases) {
-    LoopbackServer server(c.handler);
+    LoopbackServer server(c.handler,
+                          c.tlsServer ? std::optional(identity.Identity()) : std::nullopt);
     const std::vector<Long> modes =
         c.mode == kBothModes ? std::vector<Long>{kChunked, kSingle} : std::vector<Long>{c.mode};
     for (const Long mode : modes) {
@@ -181,6 +208,7 @@ TEST(Faults, EachFaultEndsInExactlyOneEventWithItsCodeAndKeepsWhatArrived) {
     }
   }
   EXPECT_EQ(OpenDescriptors(), descriptors);  // every socket closed
+  unsetenv("SSL_CERT_FILE");
 }
 
 // The libcurl layer itself, with a receive time-out short enough to test.

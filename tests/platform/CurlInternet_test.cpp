@@ -3,15 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <openssl/ssl.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/TestPki.h"
+#include "tests/support/TlsFaults.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -415,6 +420,25 @@ TEST_F(CurlInternetTest, ReceiveTimeoutCountsSilenceWhileWaitingOnly) {
   EXPECT_EQ(ReadAll(request, 100), "cd");
 }
 
+TEST_F(CurlInternetTest, ConnectionSocketsAreCloseOnExec) {
+  TestPki pki;
+  ScopedEnv trust("SSL_CERT_FILE", pki.CaFile().c_str());
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "plain");
+    const auto identity = tls ? std::optional(pki.Issue("127.0.0.1").Identity()) : std::nullopt;
+    LoopbackServer server(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello", {}, 0ms),
+                          identity);
+    const Handle request = Open(server.Port(), "GET", "/", tls ? kTlsFlags : kPlainFlags);
+    ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+    // Mid-transfer: every descriptor connected to the server is close-on-exec.
+    const std::vector<int> sockets = test::SocketsConnectedTo(server.Port());
+    EXPECT_EQ(sockets.size(), 1u);
+    for (const int fd : sockets) EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << fd;
+    net_.CloseHandle(session_);
+    session_ = kNullHandle;
+  }
+}
+
 TEST_F(CurlInternetTest, ClosingARequestMidBodyEndsTheTransfer) {
   LoopbackServer server(Trickle(
       "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(50000, 'x'), {}, 0ms));
@@ -456,12 +480,60 @@ TEST_F(CurlInternetTls, AcceptsDateAndNameProblemsButNotUntrustedIssuers) {
   EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", -48h, -24h)), 0u);  // expired
   EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", 24h, 48h)), 0u);    // not yet valid
   EXPECT_EQ(Fetch(pki_.Issue("other.example")), 0u);          // wrong name
+  EXPECT_EQ(Fetch(pki_.IssueViaIntermediate("127.0.0.1", -1h, 24h)), 0u);
+  // The dates of an issuer are never forgiven.
+  EXPECT_EQ(Fetch(pki_.IssueViaIntermediate("127.0.0.1", -48h, -24h)), 12169u);
+  EXPECT_EQ(Fetch(pki_.IssueViaIntermediate("127.0.0.1", 24h, 48h)), 12169u);
+  {
+    TestPki expiredRoot(-48h, -24h);
+    ScopedEnv trust("SSL_CERT_FILE", expiredRoot.CaFile().c_str());
+    EXPECT_EQ(Fetch(expiredRoot.Issue("127.0.0.1", -1h, 1h)), 12169u);
+  }
   EXPECT_EQ(Fetch(TestPki::SelfSigned("127.0.0.1")), 12045u);
   TestPki stranger;
   EXPECT_EQ(Fetch(stranger.Issue("127.0.0.1")), 12045u);
   // Without the ignore flags, date and name are checked too.
   EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", -48h, -24h), kTlsStrictFlags), 12169u);
   EXPECT_EQ(Fetch(pki_.Issue("other.example"), kTlsStrictFlags), 12169u);
+}
+
+TEST_F(CurlInternetTls, RefusesProtocolsBeforeTls12) {
+  for (const int version : {TLS1_VERSION, TLS1_1_VERSION}) {
+    SCOPED_TRACE(version);
+    test::Pem old = pki_.Issue("127.0.0.1");
+    test::TlsIdentity identity = old.Identity();
+    identity.maxVersion = version;
+    identity.securityLevel = 0;  // lets OpenSSL 3 offer TLS 1.0 and 1.1 at all
+    LoopbackServer server(LoopbackServer::Respond(200, "secret"), identity);
+    const Handle request = Open(server.Port(), "GET", "/", kTlsFlags);
+    EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+    EXPECT_EQ(net_.LastError(), 12157u);
+    EXPECT_TRUE(server.Requests().empty());
+    net_.CloseHandle(session_);
+    session_ = kNullHandle;
+  }
+}
+
+TEST_F(CurlInternetTls, ForgedServerSignatureIsACertificateFailure) {
+  test::TlsIdentity identity = pki_.Issue("127.0.0.1").Identity();
+  identity.maxVersion = TLS1_2_VERSION;  // the key exchange signature travels in the clear
+  LoopbackServer server(LoopbackServer::Respond(200, "secret"), identity);
+  LoopbackServer forger(test::CorruptingRelay(server.Port()));
+  const Handle request = Open(forger.Port(), "GET", "/", kTlsFlags);
+  EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+  EXPECT_EQ(net_.LastError(), 12169u);
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+// Run by ctest with SSLKEYLOGFILE set before libcurl starts, and with an OpenSSL
+// configuration that allows TLS 1.0 (tests/support/legacy-openssl.cnf).
+TEST_F(CurlInternetTls, WritesNoKeyLogWhateverTheEnvironment) {
+  const char* keyLog = std::getenv("SSLKEYLOGFILE");
+  if (keyLog == nullptr)
+    GTEST_SKIP() << "needs SSLKEYLOGFILE from the start (ctest tls_environment)";
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1")), 0u);
+  std::error_code absent;
+  EXPECT_EQ(std::filesystem::file_size(keyLog, absent), absent ? std::uintmax_t(-1) : 0u);
 }
 
 TEST_F(CurlInternetTls, PlainServerIsASecureChannelError) {

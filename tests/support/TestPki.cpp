@@ -150,10 +150,13 @@ struct TestPki::Impl {
   std::string file;
 };
 
-TestPki::TestPki() : impl_(std::make_unique<Impl>()) {
+TestPki::TestPki() : TestPki(-std::chrono::hours(24), std::chrono::hours(24 * 365)) {}
+
+TestPki::TestPki(std::chrono::seconds notBefore, std::chrono::seconds notAfter)
+    : impl_(std::make_unique<Impl>()) {
   impl_->key = NewKey();
   impl_->cert = MakeCertificate("vizADAVU Test CA", impl_->key.get(), nullptr, impl_->key.get(),
-                                true, -std::chrono::hours(24), std::chrono::hours(24 * 365));
+                                true, notBefore, notAfter);
   impl_->pem = CertToPem(impl_->cert.get());
 }
 
@@ -197,6 +200,18 @@ Pem TestPki::Issue(const std::string& dnsOrIp, std::chrono::seconds notBefore,
   CertPtr cert = MakeCertificate(dnsOrIp, key.get(), impl_->cert.get(), impl_->key.get(), false,
                                  notBefore, notAfter);
   return {CertToPem(cert.get()), KeyToPem(key.get())};
+}
+
+Pem TestPki::IssueViaIntermediate(const std::string& dnsOrIp, std::chrono::seconds notBefore,
+                                  std::chrono::seconds notAfter) const {
+  if (dnsOrIp.empty()) throw std::invalid_argument("TestPki: empty host name");
+  KeyPtr caKey = NewKey();
+  CertPtr ca = MakeCertificate("vizADAVU Test Intermediate", caKey.get(), impl_->cert.get(),
+                               impl_->key.get(), true, notBefore, notAfter);
+  KeyPtr key = NewKey();
+  CertPtr leaf = MakeCertificate(dnsOrIp, key.get(), ca.get(), caKey.get(), false,
+                                 -std::chrono::hours(1), std::chrono::hours(1));
+  return {CertToPem(leaf.get()) + CertToPem(ca.get()), KeyToPem(key.get())};
 }
 
 Pem TestPki::SelfSigned(const std::string& dnsOrIp) {

@@ -25,7 +25,9 @@ struct Pem {
 
 class TestPki {
  public:
-  TestPki();  // creates a fresh CA
+  TestPki();  // creates a fresh CA, valid from a day ago for a year
+  // A fresh CA valid from now+notBefore to now+notAfter.
+  TestPki(std::chrono::seconds notBefore, std::chrono::seconds notAfter);
   ~TestPki();
   const std::string& CaCertificatePem() const;
   // Writes the CA certificate to a new temporary file and returns its path
@@ -37,6 +39,11 @@ class TestPki {
   // otherwise), signed by this CA, valid from now+notBefore to now+notAfter.
   Pem Issue(const std::string& dnsOrIp, std::chrono::seconds notBefore = -std::chrono::hours(24),
             std::chrono::seconds notAfter = std::chrono::hours(24 * 30)) const;
+  // A leaf for `dnsOrIp`, valid now, signed by a new intermediate CA that this CA
+  // signed and that is valid from now+notBefore to now+notAfter. The certificate
+  // PEM holds the leaf, then the intermediate.
+  Pem IssueViaIntermediate(const std::string& dnsOrIp, std::chrono::seconds notBefore,
+                           std::chrono::seconds notAfter) const;
   // A self-signed certificate for `dnsOrIp`, valid now.
   static Pem SelfSigned(const std::string& dnsOrIp);
 

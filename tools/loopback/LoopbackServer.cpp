@@ -151,6 +151,14 @@ std::unique_ptr<SSL_CTX, SslCtxFree> MakeServerContext(const TlsIdentity& identi
   if (used != 1 || SSL_CTX_check_private_key(ctx.get()) != 1) {
     fail("private key does not match the certificate");
   }
+  if (identity.securityLevel >= 0) SSL_CTX_set_security_level(ctx.get(), identity.securityLevel);
+  if (identity.maxVersion != 0) {
+    if (SSL_CTX_set_max_proto_version(ctx.get(), identity.maxVersion) != 1 ||
+        (identity.maxVersion < TLS1_2_VERSION &&
+         SSL_CTX_set_min_proto_version(ctx.get(), TLS1_VERSION) != 1)) {
+      fail("unusable protocol version");
+    }
+  }
   return ctx;
 }
 

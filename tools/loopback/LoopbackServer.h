@@ -59,6 +59,8 @@ using Handler = std::function<void(Connection&)>;
 struct TlsIdentity {
   std::string certificatePem;  // leaf first, then any intermediates
   std::string privateKeyPem;
+  int maxVersion = 0;      // highest protocol offered (e.g. TLS1_1_VERSION); 0: OpenSSL's
+  int securityLevel = -1;  // OpenSSL security level of the server; -1: as configured
 };
 
 // The handler runs on a separate thread per connection, possibly several at

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CurlMemory.h"
 #include "platform/SecureMemory.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -145,7 +146,9 @@ std::once_flag gCurlInitOnce;
 CURLcode gCurlInitResult = CURLE_FAILED_INIT;
 
 bool CurlReady() {
-  std::call_once(gCurlInitOnce, [] { gCurlInitResult = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(gCurlInitOnce, [] {
+    gCurlInitResult = static_cast<CURLcode>(InitCurlWithWipingMemory(CURL_GLOBAL_DEFAULT));
+  });
   return gCurlInitResult == CURLE_OK;
 }
 
@@ -412,6 +415,22 @@ CURLcode IgnoreCertificateDates(CURL*, void* sslCtx, void*) {
   return CURLE_OK;
 }
 
+// OpenSSL keeps the plaintext it decrypted in its record buffer until the next
+// record overwrites it; with this option it wipes it as soon as libcurl has
+// taken it, and when the connection is freed.
+void HardenTlsContext(SSL_CTX* ctx) {
+  SSL_CTX_set_options(ctx, SSL_OP_CLEANSE_PLAINTEXT);
+}
+
+CURLcode OnTlsContext(CURL* easy, void* sslCtx, void* user) {
+  HardenTlsContext(static_cast<SSL_CTX*>(sslCtx));
+  const auto flags = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(user));
+  if ((flags & inet::kFlagIgnoreCertDateInvalid) != 0) {
+    return IgnoreCertificateDates(easy, sslCtx, nullptr);
+  }
+  return CURLE_OK;
+}
+
 struct Node {
   Kind kind;
   Handle parent = kNullHandle;
@@ -616,9 +635,9 @@ std::uint32_t CurlInternet::Impl::Start(const Node& session, const Node& connect
     set(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST,
                          (request.flags & inet::kFlagIgnoreCertCnInvalid) != 0 ? 0L : 2L));
     set(curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L));
-    if ((request.flags & inet::kFlagIgnoreCertDateInvalid) != 0) {
-      set(curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, IgnoreCertificateDates));
-    }
+    set(curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, OnTlsContext));
+    set(curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA,
+                         reinterpret_cast<void*>(static_cast<std::uintptr_t>(request.flags))));
     // OpenSSL's own trust-store variables, which libcurl does not read itself.
     if (const char* file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
       set(curl_easy_setopt(e, CURLOPT_CAINFO, file));

@@ -22,6 +22,15 @@
 #include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VIZADAVU_HAS_ASAN 1
+#endif
+#endif
+#ifndef VIZADAVU_HAS_ASAN
+#define VIZADAVU_HAS_ASAN 0
+#endif
+
 namespace vizadavu::test {
 namespace {
 
@@ -201,7 +210,7 @@ struct Mode {
 class MemoryScan : public ::testing::TestWithParam<Mode> {
  protected:
   void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || VIZADAVU_HAS_ASAN
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of shadow memory, which cannot be scanned";
 #endif
     setenv("SSL_CERT_FILE", pki.CaFile().c_str(), 1);

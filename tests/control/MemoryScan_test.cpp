@@ -206,6 +206,10 @@ struct Mode {
   bool tls;
   Long receiveBufferSize;
 };
+// Without it the test framework prints the object's bytes, padding included.
+void PrintTo(const Mode& mode, std::ostream* out) {
+  *out << (mode.tls ? "TLS" : "plain") << ", ReceiveBufferSize " << mode.receiveBufferSize;
+}
 
 class MemoryScan : public ::testing::TestWithParam<Mode> {
  protected:

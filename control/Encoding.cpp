@@ -123,13 +123,16 @@ Text URLEncode(std::u16string_view raw) {
   return out;
 }
 
-void AppendFieldEncoded(std::string& out, std::u16string_view raw) {
+void AppendFieldEncoded(platform::SecretString& out, std::u16string_view raw) {
   AppendEncoded(out, raw, kFieldActions);
 }
 
-std::optional<std::string> EncodeFormBody(const std::vector<FormVar>& vars, Long count) {
+std::optional<platform::SecretString> EncodeFormBody(std::span<const FormVar> vars, Long count) {
   if (count < 1 || vars.empty()) return std::nullopt;
-  std::string body;
+  // Larger than the short-string buffer from the start, so that no byte of the
+  // body is ever kept inside the object (which moves and is not wiped).
+  platform::SecretString body;
+  body.reserve(64);
   const std::size_t last = std::min(static_cast<std::size_t>(count), vars.size() - 1);
   for (std::size_t i = 1; i <= last; ++i) {
     const FormVar& var = vars[i];

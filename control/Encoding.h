@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,11 +38,12 @@ std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff);
 // becomes "+", every other character "%XX" of its code-page byte.
 Text URLEncode(std::u16string_view raw);
 // The same for a form name or value, with "&" and "=" escaped too.
-void AppendFieldEncoded(std::string& out, std::u16string_view raw);
+void AppendFieldEncoded(platform::SecretString& out, std::u16string_view raw);
 
 // The urlencoded body: "name=value" for every entry 1..count whose name is not
 // empty and whose value is not empty once spaces are trimmed, joined with "&".
-// nullopt when no entry qualifies (nothing to send).
-std::optional<std::string> EncodeFormBody(const std::vector<FormVar>& vars, Long count);
+// nullopt when no entry qualifies (nothing to send). The body lives in wiped
+// heap blocks only, never in the string object itself.
+std::optional<platform::SecretString> EncodeFormBody(std::span<const FormVar> vars, Long count);
 
 }  // namespace vizadavu::detail

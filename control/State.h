@@ -6,15 +6,30 @@
 #include <vector>
 
 #include "control/Wipe.h"
+#include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "vizadavu/vizADAVU.h"
 
 namespace vizadavu {
 
+// Overwrites every character a text's storage can hold, unused capacity and
+// the short-string buffer inside the object included.
+inline void WipeText(Text& text) noexcept {
+  platform::SecureWipe(text.data(), text.capacity() * sizeof(char16_t));
+}
+
+// One entry of the form table. A value is often a password: both texts are
+// wiped before their storage is released, and a table that grows wipes the
+// block it leaves (see FormTable).
 struct FormVar {
   Text Name;
   Text Value;
+  ~FormVar() {
+    WipeText(Name);
+    WipeText(Value);
+  }
 };
+using FormTable = std::vector<FormVar, platform::WipingAllocator<FormVar>>;
 
 struct vizADAVU::State {
   State(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services);
@@ -34,7 +49,7 @@ struct vizADAVU::State {
 
   Text URL;
   detail::SecretText ReceiveText;
-  std::optional<std::vector<FormVar>> FormVars;  // indexes 0 .. FormVarCount; none at start
+  std::optional<FormTable> FormVars;  // indexes 0 .. FormVarCount; none at start
   Integer FormVarCount = 0;
   Text ServerName;
   Text ObjectName;

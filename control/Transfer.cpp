@@ -119,7 +119,7 @@ class Transfer {
     while (s_.clock.Now() - start < kPause) Yield();
     RaiseStatus(kStatusSending);
 
-    std::optional<std::string> body;
+    std::optional<platform::SecretString> body;
     const Long count = control_.FormVarCount();
     if (count >= 1 && s_.FormVars) body = EncodeFormBody(*s_.FormVars, count);
     if (!net.SendRequest(request_, body ? std::optional<std::string_view>(*body) : std::nullopt)) {

@@ -18,13 +18,20 @@ Integer ToInteger(Long value, const char* what) {
   return static_cast<Integer>(value);
 }
 
-FormVar& Entry(std::optional<std::vector<FormVar>>& table, Long index, const char* what) {
+FormVar& Entry(std::optional<FormTable>& table, Long index, const char* what) {
   const Integer i = ToInteger(index, what);
   if (!table || i < 0 || static_cast<std::size_t>(i) >= table->size()) {
     throw std::out_of_range(std::string(what) + ": index " + std::to_string(i) +
                             (table ? " is outside the form table" : ": the form table is empty"));
   }
   return (*table)[static_cast<std::size_t>(i)];
+}
+
+// Replaces a form text, wiping the old one first: assignment may move the text
+// to a larger block and free the old one as it stands.
+void Assign(Text& to, const Text& from) {
+  WipeText(to);
+  to = from;
 }
 
 }  // namespace
@@ -59,13 +66,13 @@ Text vizADAVU::FormVarNames(Long Index) const {
   return Entry(state_->FormVars, Index, "FormVarNames").Name;
 }
 void vizADAVU::FormVarNames(Long Index, const Text& NewData) {
-  Entry(state_->FormVars, Index, "FormVarNames").Name = NewData;
+  Assign(Entry(state_->FormVars, Index, "FormVarNames").Name, NewData);
 }
 Text vizADAVU::FormVarValues(Long Index) const {
   return Entry(state_->FormVars, Index, "FormVarValues").Value;
 }
 void vizADAVU::FormVarValues(Long Index, const Text& NewData) {
-  Entry(state_->FormVars, Index, "FormVarValues").Value = NewData;
+  Assign(Entry(state_->FormVars, Index, "FormVarValues").Value, NewData);
 }
 
 Integer vizADAVU::FormVarCount() const {

@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_CHECK(body.has_value());
-  const std::vector<std::string> pairs = Split(*body, '&');
+  const std::vector<std::string> pairs = Split(std::string(body->begin(), body->end()), '&');
   FUZZ_CHECK(pairs.size() == expected.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     const std::vector<std::string> field = Split(pairs[i], '=');

@@ -28,6 +28,7 @@
 
 #include "platform/CurlSecurity.h"
 #include "platform/ReplyFraming.h"
+#include "platform/CurlMemory.h"
 #include "platform/SecureMemory.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -167,7 +168,9 @@ std::once_flag gCurlInitOnce;
 CURLcode gCurlInitResult = CURLE_FAILED_INIT;
 
 bool CurlReady() {
-  std::call_once(gCurlInitOnce, [] { gCurlInitResult = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(gCurlInitOnce, [] {
+    gCurlInitResult = static_cast<CURLcode>(InitCurlWithWipingMemory(CURL_GLOBAL_DEFAULT));
+  });
   return gCurlInitResult == CURLE_OK;
 }
 

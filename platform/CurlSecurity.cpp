@@ -39,6 +39,13 @@ void DisableKeyLog(SSL_CTX* ctx) {
   SSL_CTX_set_keylog_callback(ctx, nullptr);
 }
 
+// OpenSSL keeps the plaintext it decrypted in its record buffer until the next
+// record overwrites it; with this option it wipes it as soon as libcurl has
+// taken it, and when the connection is freed.
+void HardenTlsContext(SSL_CTX* ctx) {
+  SSL_CTX_set_options(ctx, SSL_OP_CLEANSE_PLAINTEXT);
+}
+
 // OpenSSL raises "bad signature" just before it sends the fatal alert for a
 // server signature that does not verify (TLS 1.2 key exchange, TLS 1.3
 // CertificateVerify); libcurl reports only a failed handshake.
@@ -63,6 +70,7 @@ CURLcode OnTlsContext(CURL*, void* sslCtx, void* user) {
   auto* ctx = static_cast<SSL_CTX*>(sslCtx);
   auto& watch = *static_cast<TlsWatch*>(user);
   DisableKeyLog(ctx);
+  HardenTlsContext(ctx);
   if (!WatchServerSignature(ctx, watch)) return CURLE_OUT_OF_MEMORY;
   if (watch.ignoreLeafDates) ForgiveLeafDates(ctx);
   return CURLE_OK;

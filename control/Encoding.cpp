@@ -32,15 +32,24 @@ constexpr ActionTable kFieldActions = MakeActions(true);
 template <class Char>
 Char* Encode(std::u16string_view raw, const ActionTable& actions, Char* out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char16_t c : raw) {
+  const char16_t* p = raw.data();
+  const char16_t* const end = p + raw.size();
+  while (p != end) {
+    const char16_t c = *p++;
     const Action action = c < 256 ? actions[c] : kEscape;
     if (action == kPass) {
       *out++ = static_cast<Char>(c);
     } else if (action == kPlus) {
       *out++ = static_cast<Char>('+');
     } else {
-      const std::uint8_t code = c < 256 && (c < 0x80 || c >= 0xA0) ? static_cast<std::uint8_t>(c)
-                                                                   : platform::CharToAnsi(c);
+      std::uint8_t code = static_cast<std::uint8_t>(c);
+      if (c >= 256) {
+        code = platform::CharToAnsi(c);
+        // A surrogate pair is one character: one "%3F" for both units.
+        if ((c & 0xFC00) == 0xD800 && p != end && (*p & 0xFC00) == 0xDC00) ++p;
+      } else if (c >= 0x80 && c < 0xA0) {
+        code = platform::CharToAnsi(c);
+      }
       out[0] = static_cast<Char>('%');
       out[1] = static_cast<Char>(kHex[code >> 4]);
       out[2] = static_cast<Char>(kHex[code & 0xF]);

@@ -42,23 +42,15 @@ void vizADAVU::Clear() {
   State& s = *state_;
   if (s.transferRunning) throw std::logic_error("Clear: a transfer is running on this control");
 
-  // Single-read mode: overwrite every byte of the buffer with r x 255 rounded
-  // half to even. With no buffer there is nothing to overwrite.
-  if (ReceiveBufferSize >= 0 && s.ReceiveBytes) {
-    detail::SecretBytes& bytes = *s.ReceiveBytes;
-    bytes.NoteWritten(bytes.size());
-    detail::FillRandom(s, bytes.data(), bytes.size(), [](double r) {
-      return static_cast<Byte>(detail::RoundHalfEven(r * 255.0));
-    });
-  }
+  // Exactly the storage that held reply data gets random values: the bytes the
+  // reads wrote (the single-read buffer or the chunk buffer) and the reply
+  // text's characters. Capacity that was never written is released untouched,
+  // so a huge buffer that received a few bytes costs only those bytes.
+  detail::RandomFiller fill(s.clock, s.random);
+  if (s.ReceiveBytes) fill.Bytes(s.ReceiveBytes->data(), s.ReceiveBytes->written());
   s.ReceiveBytes.reset();
-
-  // The reply text's own storage gets random characters of codes 0..254 in
-  // place, then is emptied and released.
   detail::SecretText& text = s.ReceiveText;
-  detail::FillRandom(s, text.data(), text.size(), [](double r) {
-    return platform::AnsiToChar(static_cast<std::uint8_t>(r * 255.0));
-  });
+  fill.Characters(text.data(), text.size());
   text.Release();
 
   ReceiveBufferSize = -1;

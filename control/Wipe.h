@@ -63,6 +63,8 @@ class SecretBytes {
   std::size_t size() const { return size_; }
   const std::uint8_t* data() const { return data_; }
   std::uint8_t* data() { return data_; }
+  // Bytes from the start that may hold data; the rest were never written.
+  std::size_t written() const { return dirty_; }
   // Records that the first `count` bytes now hold data: they are wiped on release.
   void NoteWritten(std::size_t count) {
     if (count > dirty_) dirty_ = count < size_ ? count : size_;

@@ -70,6 +70,31 @@ inline char16_t ThroughCp1252(char16_t c) {
   return HasCp1252Code(c) ? c : u'?';
 }
 
+// The characters of 16-bit text: a high surrogate followed by a low one is one
+// character (outside the Basic Multilingual Plane, so never in the code page);
+// any other unit, an unpaired surrogate included, is a character of its own.
+// Each is returned as its first unit.
+inline std::u16string Characters(const std::u16string& text) {
+  std::u16string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool high = text[i] >= 0xD800 && text[i] <= 0xDBFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      out.push_back(text[i++]);
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// What a text becomes after a trip through the code page: one character per
+// character, "?" for each that has no code.
+inline std::u16string ThroughCp1252(const std::u16string& text) {
+  std::u16string out = Characters(text);
+  for (char16_t& c : out) c = ThroughCp1252(c);
+  return out;
+}
+
 // The characters URL encoding lets through unchanged.
 inline bool IsPassThrough(char16_t c) {
   if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) {

@@ -1,7 +1,8 @@
 // EncodeFormBody on a form table built from the input. The body, split on "&"
 // and then "=", decodes to exactly the entries 1..count that are filled (name
 // not empty, value not only spaces), in order, with every character the code
-// page lacks as "?"; no body at all when none is filled.
+// page lacks as one "?" (a surrogate pair included); no body at all when none
+// is filled.
 //
 // Input layout: the first byte picks the count relative to the last index
 // (byte % 4 - 1: "0" one less, "1" the last index, "2" and "3" beyond the
@@ -38,9 +39,7 @@ std::vector<vizadavu::FormVar> ParseTable(const std::u16string& text) {
 }
 
 std::u16string ThroughCodePage(const std::u16string& text) {
-  std::u16string out;
-  for (char16_t c : text) out.push_back(vizadavu::fuzz::ThroughCp1252(c));
-  return out;
+  return vizadavu::fuzz::ThroughCp1252(text);
 }
 
 // Decodes one name or value of the body; "&" and "=" may not appear in it raw.

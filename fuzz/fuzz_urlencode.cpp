@@ -1,6 +1,7 @@
 // URLEncode on arbitrary text: the result is ASCII made only of pass-through
 // characters, "+" and upper-case "%XX"; decoded unit by unit it gives back the
-// input, with every character the code page lacks as "?", a space always as
+// input, one unit per character (a surrogate pair is one), with every
+// character the code page lacks as "?", a space always as
 // "+", a pass-through character always as itself and anything else escaped.
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<DecodedUnit> units;
   FUZZ_CHECK(vizadavu::fuzz::DecodeUrlEncoded(encoded, true, units));
-  FUZZ_CHECK(units.size() == raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const char16_t c = raw[i];
+  // One unit per character: a surrogate pair is one.
+  const std::u16string chars = vizadavu::fuzz::Characters(raw);
+  FUZZ_CHECK(units.size() == chars.size());
+  for (std::size_t i = 0; i < chars.size(); ++i) {
+    const char16_t c = chars[i];
     const DecodedUnit& unit = units[i];
     FUZZ_CHECK(unit.c == vizadavu::fuzz::ThroughCp1252(c));
     if (c == u' ') {

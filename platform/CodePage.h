@@ -23,6 +23,14 @@ inline std::uint8_t CharToAnsi(char16_t c) {
   return CharToAnsi(c, ok);
 }
 
+// A character outside the Basic Multilingual Plane is a high surrogate followed
+// by a low one; no code page here has a code for it, so the pair is one "?".
+// Returns how many 16-bit units the character starting at text[i] takes: 2 for
+// a surrogate pair, else 1 (an unpaired surrogate is a character of its own).
+inline std::size_t CharUnits(const char16_t* text, std::size_t i, std::size_t size) {
+  return (text[i] & 0xFC00) == 0xD800 && i + 1 < size && (text[i + 1] & 0xFC00) == 0xDC00 ? 2 : 1;
+}
+
 // Writes one character per byte. Where the processor has SSSE3, sixteen bytes
 // at a time go through vector table lookups; elsewhere one table load per byte.
 // Neither branches on the data.

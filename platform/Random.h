@@ -4,8 +4,9 @@
 
 namespace vizadavu::platform {
 
-// A pseudo-random generator that is cheap to reseed (the control reseeds it
-// from the clock before every draw) and yields values in [0, 1).
+// A pseudo-random generator that can be reseeded and yields values in [0, 1).
+// Clear reseeds it from the clock once and draws one value per block it
+// overwrites; the draw keys a fast sequence that fills the block.
 class Random {
  public:
   virtual ~Random() = default;

@@ -109,9 +109,11 @@ Text AnsiToText(std::string_view bytes) {
 
 std::string TextToAnsi(const Text& text) {
   std::string out(text.size(), '\0');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    out[i] = static_cast<char>(platform::CharToAnsi(text[i]));
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size(); i += platform::CharUnits(text.data(), i, text.size())) {
+    out[n++] = static_cast<char>(platform::CharToAnsi(text[i]));
   }
+  out.resize(n);
   return out;
 }
 

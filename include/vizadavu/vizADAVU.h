@@ -73,7 +73,9 @@ Text Utf8ToText(std::string_view utf8);
 std::string TextToUtf8(const Text& text);
 
 // The control's code page (Windows-1252, lossless for all 256 byte values).
-// TextToAnsi turns a character with no code into "?".
+// TextToAnsi turns a character with no code into "?": one "?" for a character
+// outside the Basic Multilingual Plane (a surrogate pair), and one for an
+// unpaired surrogate.
 Text AnsiToText(std::string_view bytes);
 std::string TextToAnsi(const Text& text);
 

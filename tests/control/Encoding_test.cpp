@@ -66,6 +66,22 @@ TEST(URLEncode, AlphabetSpacesAndEscapes) {
   EXPECT_EQ(control.URLEncode(u"\u00e9\u20ac\u00a0"), u"%E9%80%A0");
   // No code in the code page: the substitute "?" is escaped, never passed raw.
   EXPECT_EQ(control.URLEncode(u"\u4e2d"), u"%3F");
+  // One character outside the BMP (a surrogate pair) is one "?"; so is every
+  // surrogate that is not part of a pair.
+  struct Case {
+    const char16_t* raw;
+    const char16_t* encoded;
+  } surrogates[] = {
+      {u"\U0001F600", u"%3F"},
+      {u"a\U0001F600b\U0001F601\U0001F602", u"a%3Fb%3F%3F"},
+      {u"\xD83Dx", u"%3Fx"},               // high surrogate alone
+      {u"x\xD83D", u"x%3F"},               // at the very end
+      {u"\xDE00", u"%3F"},                 // low surrogate alone
+      {u"\xDE00\xD83D", u"%3F%3F"},        // the wrong order is two characters
+      {u"\xD83D\xD83D\xDE00", u"%3F%3F"},  // a lone high, then a pair
+  };
+  for (const Case& c : surrogates)
+    EXPECT_EQ(control.URLEncode(c.raw), c.encoded) << TextToUtf8(c.encoded);
   EXPECT_EQ(control.URLEncode(u"!\"#',;<>@[\\]^`|*"),
             u"%21%22%23%27%2C%3B%3C%3E%40%5B%5C%5D%5E%60%7C%2A");
   // Long input is encoded whole: no 16-bit length limit.
@@ -96,6 +112,7 @@ TEST(EncodeFormBody, SeparatorsInsideFieldsAreEscaped) {
   EXPECT_EQ(EncodeFormBody(Table({{u"q", u"a&b=c"}}), 1), "q=a%26b%3Dc");
   EXPECT_EQ(EncodeFormBody(Table({{u"k=1&", u"v"}, {u"x", u"50% \u00e9"}}), 2),
             "k%3D1%26=v&x=50%25+%E9");
+  EXPECT_EQ(EncodeFormBody(Table({{u"e\U0001F600", u"\U0001F600 \xDE00"}}), 1), "e%3F=%3F+%3F");
 }
 
 TEST(EncodeFormBody, LargeTablesAreSentWhole) {

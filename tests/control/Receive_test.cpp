@@ -1,12 +1,17 @@
 // The reply views after each kind of transfer, and Clear.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "control/Random.h"
 #include "control/Wipe.h"
+#include "platform/CodePage.h"
+#include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Recorder.h"
@@ -89,31 +94,86 @@ TEST_F(ReceiveTest, ClearResetsEverythingButUrl) {
   }
 }
 
-TEST_F(ReceiveTest, ClearReseedsFromTheClockBeforeEveryDraw) {
-  Transfer("abc", 4);  // 5-byte buffer
-  random.log.clear();
-  const int readsBefore = clock.reads;
-  control.Clear();
-  ASSERT_EQ(random.log.size(), 10u);
-  for (std::size_t i = 0; i < 10; i += 2) {
-    EXPECT_EQ(random.log[i], "seed " + std::to_string((readsBefore + 1 + i / 2) * 100000000ll));
-    EXPECT_EQ(random.log[i + 1], "draw");
+TEST_F(ReceiveTest, ClearSeedsOnceAndDrawsOncePerBlock) {
+  struct Case {
+    std::size_t replySize;
+    Long receiveBufferSize;
+    std::size_t draws;  // one per block of the bytes written, one per block of text
+  } cases[] = {
+      {3, 4, 1},                          // single read: the 3 bytes written
+      {0, 100, 0},                        // nothing written: nothing drawn, no seed
+      {8, -1, 2},                         // chunk buffer and reply text
+      {detail::kRandomBlock + 1, -1, 3},  // chunk buffer, text of two blocks
+      {detail::kRandomBlock * 2, detail::kRandomBlock * 3, 2},  // single read of two blocks
+  };
+  for (const Case& c : cases) {
+    Transfer(std::string(c.replySize, 'r'), c.receiveBufferSize);
+    random.log.clear();
+    const int readsBefore = clock.reads;
+    control.Clear();
+    std::vector<std::string> expected;
+    if (c.draws > 0) expected.push_back("seed " + std::to_string((readsBefore + 1) * 100000000ll));
+    expected.insert(expected.end(), c.draws, "draw");
+    EXPECT_EQ(random.log, expected) << c.replySize << " " << c.receiveBufferSize;
+    EXPECT_EQ(clock.reads, readsBefore + (c.draws > 0 ? 1 : 0));
   }
-  // Chunked mode: no byte overwrite, one draw per reply character.
-  Transfer("12345678", -1);
-  random.log.clear();
-  control.Clear();
-  EXPECT_EQ(std::count(random.log.begin(), random.log.end(), "draw"), 8);
 }
 
-TEST_F(ReceiveTest, RandomValueRanges) {
-  // Bytes: r x 255 rounded half to even covers 0..255; text codes 0..254.
-  EXPECT_EQ(detail::RoundHalfEven(0.0), 0.0);
-  EXPECT_EQ(detail::RoundHalfEven(0.5), 0.0);
-  EXPECT_EQ(detail::RoundHalfEven(1.5), 2.0);
-  EXPECT_EQ(detail::RoundHalfEven(254.5), 254.0);
-  EXPECT_EQ(detail::RoundHalfEven(0.99999999 * 255.0), 255.0);
-  EXPECT_EQ(static_cast<int>(0.99999999 * 255.0), 254);
+TEST(RandomFiller, OverwritesExactlyTheRangeWithValuesOfTheRange) {
+  FakeClock clock;
+  platform::SplitMixRandom random;
+  detail::RandomFiller fill(clock, random);
+  constexpr std::size_t kCount = 3 * detail::kRandomBlock + 5;  // blocks and a ragged end
+
+  std::vector<std::uint8_t> bytes(kCount + 16, 0xA5);
+  fill.Bytes(bytes.data() + 8, kCount);
+  std::set<int> byteValues(bytes.begin() + 8, bytes.begin() + 8 + kCount);
+  EXPECT_EQ(byteValues.size(), 256u);  // every value 0..255 occurs
+  EXPECT_EQ(std::count(bytes.begin(), bytes.begin() + 8, 0xA5), 8);
+  EXPECT_EQ(std::count(bytes.end() - 8, bytes.end(), 0xA5), 8);
+  // Blocks are keyed by separate draws: no block repeats the one before it.
+  EXPECT_FALSE(std::equal(bytes.begin() + 8, bytes.begin() + 8 + 64,
+                          bytes.begin() + 8 + detail::kRandomBlock));
+
+  std::vector<char16_t> text(kCount + 16, u'#');
+  fill.Characters(text.data() + 8, kCount);
+  std::set<char16_t> chars(text.begin() + 8, text.begin() + 8 + kCount);
+  std::set<char16_t> codePage;
+  for (int code = 0; code <= 254; ++code)
+    codePage.insert(platform::AnsiToChar(static_cast<std::uint8_t>(code)));
+  EXPECT_EQ(chars, codePage);  // codes 0..254, all of them, and nothing else
+  EXPECT_EQ(std::count(text.begin(), text.begin() + 8, u'#'), 8);
+  EXPECT_EQ(std::count(text.end() - 8, text.end(), u'#'), 8);
+  EXPECT_EQ(clock.reads, 1);  // one seed for the whole filler
+}
+
+// Counts the pages of every freed block that are resident when it is freed.
+struct ResidentPages {
+  static inline std::size_t pages = 0;
+  static inline std::size_t blockBytes = 0;
+  static void Hook(const void* data, std::size_t size) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+    const std::size_t length = reinterpret_cast<std::uintptr_t>(data) + size - start;
+    std::vector<unsigned char> resident((length + page - 1) / page);
+    if (mincore(reinterpret_cast<void*>(start), length, resident.data()) != 0) return;
+    blockBytes = std::max(blockBytes, size);
+    for (unsigned char r : resident) pages += r & 1u;
+  }
+};
+
+TEST_F(ReceiveTest, ClearLeavesCapacityThatHeldNothingUntouched) {
+  // 1 GiB: a fresh mapping of its own, too large to be kept for reuse.
+  Transfer("hello", Long{1} << 30);
+  ResidentPages::pages = ResidentPages::blockBytes = 0;
+  platform::g_freedBlockHook = &ResidentPages::Hook;
+  control.Clear();
+  platform::g_freedBlockHook = nullptr;
+  EXPECT_GT(ResidentPages::blockBytes, std::size_t{1} << 30);
+  // The written bytes' page, or the one huge page around them; never the rest.
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  EXPECT_GE(ResidentPages::pages, 1u);
+  EXPECT_LE(ResidentPages::pages, (std::size_t{2} << 20) / page);
 }
 
 TEST_F(ReceiveTest, ClearWithoutBufferInSingleReadModeStillResets) {

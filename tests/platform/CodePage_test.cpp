@@ -31,7 +31,11 @@ TEST(CodePage, CharactersWithoutCodeBecomeQuestionMarks) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(platform::CharToAnsi(u'?', ok), '?');
   EXPECT_TRUE(ok);
-  EXPECT_EQ(TextToAnsi(u"\u20ac\u0153x\U0001F600"), std::string("\x80\x9cx??"));
+  // A surrogate pair is one character, so one "?"; an unpaired surrogate too.
+  EXPECT_EQ(TextToAnsi(u"\u20ac\u0153x\U0001F600"), std::string("\x80\x9cx?"));
+  EXPECT_EQ(TextToAnsi(u"\U0001F600\U0001F601"), "??");
+  EXPECT_EQ(TextToAnsi(u"\xD83Dx\xDE00\xD83D"), "?x??");
+  EXPECT_EQ(TextToAnsi(u"\xD83D\xD83D\xDE00y"), "??y");
 }
 
 TEST(Utf8, RoundTripsAndReplacesMalformedInput) {

@@ -152,6 +152,41 @@ void FormControl::setReceiveBufferSize(int bytes) {
   core_->control.ReceiveBufferSize = bytes;
 }
 
+QStringList FormControl::FormFields() const {
+  QStringList fields;
+  const int count = core_->control.FormVarCount();
+  for (int index = 1; index <= count; ++index) {
+    fields << FormVarNames(index) + QLatin1Char('=') + FormVarValues(index);
+  }
+  return fields;
+}
+
+void FormControl::setFormFields(const QStringList& fields) {
+  if (core_->running) {
+    Refuse(QStringLiteral("FormFields: a transfer is running on this control; the table is kept"));
+    return;
+  }
+  if (fields.size() > std::numeric_limits<Integer>::max()) {
+    Refuse(QStringLiteral("FormFields: %1 fields are more than the table holds (32767)")
+               .arg(fields.size()));
+    return;
+  }
+  const int count = static_cast<int>(fields.size());
+  Attempt(
+      [&] {
+        core_->control.FormVarCount(count);
+        for (int index = 1; index <= count; ++index) {
+          const QString& line = fields[index - 1];
+          const qsizetype equals = line.indexOf(QLatin1Char('='));
+          core_->control.FormVarNames(index, ToText(equals < 0 ? line : line.left(equals)));
+          core_->control.FormVarValues(index,
+                                       ToText(equals < 0 ? QString() : line.mid(equals + 1)));
+        }
+        return true;
+      },
+      false);
+}
+
 bool FormControl::isBusy() const {
   return core_->running;
 }

@@ -2,13 +2,17 @@
 # Installs, with apt-get, the Debian 12 packages the build and the tests need
 # that this machine lacks. Uses sudo when not run as root. With --ci, also what
 # CI's extra stages use: clang-14 and its sanitizer and fuzzer runtimes,
-# valgrind, gcovr for tools/coverage.sh, and Qt 6 Widgets with a virtual X server for the Qt control.
+# valgrind, gcovr for tools/coverage.sh, Qt 6 Widgets with a virtual X server
+# for the Qt control, Qt's Designer and UiTools for the Designer plugin, and the
+# Debian packaging tools.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googletest libgtest-dev
           libbenchmark-dev)
 [ "${1:-}" = "--ci" ] && packages+=(clang-14 libclang-rt-14-dev valgrind gcovr qt6-base-dev qt6-base-dev-tools
-                                    xvfb xauth fonts-dejavu-core)
+                                    xvfb xauth fonts-dejavu-core qt6-tools-dev qt6-tools-dev-tools
+                                    libqt6opengl6-dev designer-qt6 xdotool lintian dpkg-dev
+                                    fakeroot file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

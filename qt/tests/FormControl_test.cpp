@@ -84,12 +84,13 @@ class FormControlTest : public QObject {
     connect(&control, &FormControl::Status, &control, [&](int) {
       nested << control.submit(1) << control.Clear();
       control.setAction(0);
+      control.setFormFields({QStringLiteral("b=2")});
     });
 
     QVERIFY(control.submit(1));
     QCOMPARE(recorder.events, QStringList({"Status 21", "Status 30", "EndTransfer"}));
     QCOMPARE(nested, QList<bool>({false, false, false, false}));
-    QCOMPARE(recorder.refusals.size(), 6);
+    QCOMPARE(recorder.refusals.size(), 8);
     QVERIFY(recorder.refusals.first().contains(QStringLiteral("already running")));
     QCOMPARE(server.Requests().size(), 1u);
     QCOMPARE(control.ReceiveBuffer(), QStringLiteral("a = 1\n"));
@@ -110,6 +111,32 @@ class FormControlTest : public QObject {
     QVERIFY(control->submit(1));
     QVERIFY(alive.isNull());
     QCOMPARE(server.Requests().size(), 1u);
+  }
+
+  // FormFields carries the whole table as NAME=VALUE lines, split at the first
+  // '='; a list longer than the table can be is refused and changes nothing.
+  void formFieldsCarryTheTable() {
+    FormControl control;
+    Recorder recorder(control);
+    QCOMPARE(control.FormFields(), QStringList());
+    control.setFormFields({"a=1", "flag", "eq=x=y", "=empty name", "sp = ce"});
+    QCOMPARE(control.FormVarCount(), 5);
+    QCOMPARE(control.FormVarNames(2), QStringLiteral("flag"));
+    QCOMPARE(control.FormVarValues(2), QString());
+    QCOMPARE(control.FormVarNames(3), QStringLiteral("eq"));
+    QCOMPARE(control.FormVarValues(3), QStringLiteral("x=y"));
+    QCOMPARE(control.FormVarNames(4), QString());
+    QCOMPARE(control.FormFields(),
+             QStringList({"a=1", "flag=", "eq=x=y", "=empty name", "sp = ce"}));
+
+    control.setFormFields(QStringList(32768, QStringLiteral("n=v")));
+    QCOMPARE(recorder.refusals.size(), 1);
+    QCOMPARE(control.FormVarCount(), 5);
+    control.setFormVarCount(-1);  // stored, refused: no field is sent, none is listed
+    QCOMPARE(control.FormFields(), QStringList());
+    control.setFormFields({});
+    QCOMPARE(control.FormVarCount(), 0);
+    QCOMPARE(recorder.refusals.size(), 2);
   }
 
   // What the control throws comes back as a return value and callFailed().

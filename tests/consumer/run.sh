@@ -1,35 +1,71 @@
 #!/usr/bin/env bash
-# Builds the consumer program against the library in one of three ways, then
+# Builds the consumer program against the library in one of five ways, then
 # submits its form to an echo server on loopback and checks the request the
 # server received.
-#   run.sh subdir    SOURCE_DIR WORK_DIR ECHO_SERVER   add_subdirectory, shared library
-#   run.sh package   BUILD_DIR  WORK_DIR ECHO_SERVER   installed tree, find_package
-#   run.sh pkgconfig BUILD_DIR  WORK_DIR ECHO_SERVER   installed tree, pkg-config
+#   run.sh subdir         SOURCE_DIR WORK_DIR ECHO_SERVER   add_subdirectory, shared library
+#   run.sh package        BUILD_DIR  WORK_DIR ECHO_SERVER   installed tree, find_package
+#   run.sh pkgconfig      BUILD_DIR  WORK_DIR ECHO_SERVER   installed tree, pkg-config
+#   run.sh package-root   PREFIX     WORK_DIR ECHO_SERVER   unpacked packages, find_package,
+#                                                           and the Qt host (COMPONENTS qt)
+#   run.sh pkgconfig-root PREFIX     WORK_DIR ECHO_SERVER   unpacked packages, pkg-config
+# The -root modes use nothing but PREFIX (an unpacked root's usr/) for the library,
+# and check that the programs built really use the library found there.
 set -euo pipefail
 mode=$1 tree=$2 work=$3 echo_server=$4
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work"
+consumers=()
+
+# The program must load its libvizadavu* from $1/, nowhere else.
+uses_prefix() {
+  local libs
+  libs=$(ldd "$2" | awk '/libvizadavu/ {print $3}')
+  [ -n "$libs" ] || { echo "$2 links no shared libvizadavu"; exit 1; }
+  while read -r lib; do
+    case $(realpath "$lib") in "$(realpath "$1")"/*) ;; *) echo "$2 loads $lib"; exit 1 ;; esac
+  done <<<"$libs"
+}
 
 case $mode in
   subdir)
     cmake -S "$here" -B "$work/build" -G Ninja -DVIZADAVU_SOURCE_DIR="$tree" \
       -DBUILD_SHARED_LIBS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$work/build" >/dev/null
-    consumer=$work/build/consumer ;;
-  package)
-    cmake --install "$tree" --prefix "$work/prefix" >/dev/null
-    cmake -S "$here" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+    consumers=("$work/build/consumer") ;;
+  package | package-root)
+    prefix=$tree qt=ON
+    if [ "$mode" = package ]; then
+      prefix=$work/prefix qt=OFF
+      cmake --install "$tree" --prefix "$prefix" >/dev/null
+    fi
+    cmake -S "$here" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF \
+      -DVIZADAVU_QT_CONSUMER=$qt >/dev/null
     cmake --build "$work/build" >/dev/null
-    consumer=$work/build/consumer ;;
-  pkgconfig)
-    cmake --install "$tree" --prefix "$work/prefix" >/dev/null
-    export PKG_CONFIG_PATH=$work/prefix/lib/pkgconfig:$work/prefix/lib/x86_64-linux-gnu/pkgconfig
+    consumers=("$work/build/consumer")
+    if [ "$mode" = package-root ]; then
+      found=$(sed -n 's/^vizadavu_DIR:PATH=//p' "$work/build/CMakeCache.txt")
+      case $(realpath "$found") in "$(realpath "$prefix")"/*) ;;
+        *) echo "find_package used $found, not the package root"; exit 1 ;; esac
+      export LD_LIBRARY_PATH=$prefix/lib/$(gcc -print-multiarch)
+      consumers+=("$work/build/qt_consumer")
+      for c in "${consumers[@]}"; do uses_prefix "$prefix" "$c"; done
+    fi ;;
+  pkgconfig | pkgconfig-root)
+    prefix=$tree
+    if [ "$mode" = pkgconfig ]; then
+      prefix=$work/prefix
+      cmake --install "$tree" --prefix "$prefix" >/dev/null
+    fi
+    multiarch=$(gcc -print-multiarch)
+    export PKG_CONFIG_PATH=$prefix/lib/pkgconfig:$prefix/lib/$multiarch/pkgconfig
     # A shared library in a private prefix is found the way a user would find it.
-    export LD_LIBRARY_PATH=$work/prefix/lib:$work/prefix/lib/x86_64-linux-gnu
+    export LD_LIBRARY_PATH=$prefix/lib:$prefix/lib/$multiarch
     # shellcheck disable=SC2046
     c++ -std=c++17 "$here/main.cpp" -o "$work/consumer" $(pkg-config --cflags --libs vizadavu)
-    consumer=$work/consumer ;;
+    consumers=("$work/consumer")
+    [ "$mode" = pkgconfig ] || uses_prefix "$prefix" "$work/consumer" ;;
   *) echo "unknown mode $mode"; exit 2 ;;
 esac
 
@@ -37,15 +73,17 @@ coproc SERVER { exec "$echo_server"; }
 trap 'kill "$SERVER_PID" 2>/dev/null || true' EXIT
 read -r port <&"${SERVER[0]}"
 
-reply=$("$consumer" "http://127.0.0.1:$port/submit?x=1")
-expected_body="a=1&b=x+y"
-for want in "POST /submit?x=1 HTTP/1.0" "Host: 127.0.0.1:$port" "User-Agent: Tormelo/1.0" \
-  "Accept-Language: en" "Connection: Keep-Alive" \
-  "Content-Type: application/x-www-form-urlencoded" "Content-Length: ${#expected_body}"; do
-  grep -qxF "$want"$'\r' <<<"$reply" || { echo "missing request line or header: $want"; echo "$reply"; exit 1; }
+for consumer in "${consumers[@]}"; do
+  reply=$("$consumer" "http://127.0.0.1:$port/submit?x=1")
+  expected_body="a=1&b=x+y"
+  for want in "POST /submit?x=1 HTTP/1.0" "Host: 127.0.0.1:$port" "User-Agent: Tormelo/1.0" \
+    "Accept-Language: en" "Connection: Keep-Alive" \
+    "Content-Type: application/x-www-form-urlencoded" "Content-Length: ${#expected_body}"; do
+    grep -qxF "$want"$'\r' <<<"$reply" || { echo "missing request line or header: $want"; echo "$reply"; exit 1; }
+  done
+  [ "${reply: -${#expected_body}}" = "$expected_body" ] || { echo "body differs:"; echo "$reply"; exit 1; }
+  # The request line, the six headers above and the blank line: nothing else.
+  lines=$(grep -c $'\r$' <<<"$reply")
+  [ "$lines" -eq 8 ] || { echo "expected 8 CR LF lines, got $lines:"; echo "$reply"; exit 1; }
+  echo "$(basename "$consumer") ($mode) submitted the form as expected"
 done
-[ "${reply: -${#expected_body}}" = "$expected_body" ] || { echo "body differs:"; echo "$reply"; exit 1; }
-# The request line, the six headers above and the blank line: nothing else.
-lines=$(grep -c $'\r$' <<<"$reply")
-[ "$lines" -eq 8 ] || { echo "expected 8 CR LF lines, got $lines:"; echo "$reply"; exit 1; }
-echo "consumer ($mode) submitted the form as expected"

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 
@@ -40,7 +41,9 @@ namespace vizadavu::qt {
 class FormControl : public QWidget {
   Q_OBJECT
   Q_PROPERTY(QString URL READ URL WRITE setURL)
-  Q_PROPERTY(int FormVarCount READ FormVarCount WRITE setFormVarCount)
+  // Not shown in Qt Designer: FormFields below carries the count with the table.
+  Q_PROPERTY(int FormVarCount READ FormVarCount WRITE setFormVarCount DESIGNABLE false)
+  Q_PROPERTY(QStringList FormFields READ FormFields WRITE setFormFields)
   Q_PROPERTY(bool Secure_Mode_Off READ Secure_Mode_Off WRITE setSecure_Mode_Off)
   Q_PROPERTY(int SecurityFlags READ SecurityFlags WRITE setSecurityFlags)
   Q_PROPERTY(int ReceiveBufferSize READ ReceiveBufferSize WRITE setReceiveBufferSize)
@@ -79,6 +82,15 @@ class FormControl : public QWidget {
   void setSecurityFlags(int flags);
   int ReceiveBufferSize() const;
   void setReceiveBufferSize(int bytes);
+
+  // The whole form table as NAME=VALUE lines, one per field in table order, for
+  // Qt Designer's property editor and .ui files. Writing sets FormVarCount to the
+  // number of lines and splits each line at its first '=' (a line without one is
+  // a name with an empty value), so a name cannot itself contain '='. A list of
+  // more than 32767 lines, or a table the control refuses, is refused whole
+  // (callFailed) and the table is left as it was.
+  QStringList FormFields() const;
+  void setFormFields(const QStringList& fields);
 
   bool isBusy() const;
   Phase phase() const;

@@ -59,7 +59,7 @@ class Transfer {
   Transfer& operator=(const Transfer&) = delete;
 
   void Run(Integer action) {
-    std::uint32_t code = 0;
+    platform::ErrorCode code = platform::codes::None;
     try {
       code = Steps(action);
     } catch (const HostAbort&) {
@@ -76,7 +76,7 @@ class Transfer {
     // The handles are closed, so a host exception from here on simply propagates.
     if (s_.events == nullptr) return;
     if (failed_) {
-      const std::string text = std::to_string(static_cast<Long>(code));
+      const std::string text = std::to_string(code);
       s_.events->Error(Text(text.begin(), text.end()));
     } else {
       s_.events->EndTransfer();
@@ -85,7 +85,7 @@ class Transfer {
 
  private:
   // Runs the exchange up to the read; returns the error code once failed_ is set.
-  std::uint32_t Steps(Integer action) {
+  platform::ErrorCode Steps(Integer action) {
     platform::Internet& net = s_.internet;
     s_.ReceiveText.Wipe();
 
@@ -173,11 +173,10 @@ class Transfer {
     return ok;
   }
 
-  std::uint32_t Failed(std::uint32_t code) {
+  platform::ErrorCode Failed(platform::ErrorCode code) {
     failed_ = true;
     return code;
   }
-  std::uint32_t Failed(Long code) { return Failed(static_cast<std::uint32_t>(code)); }
 
   // Closes request, connection and session in that order, exactly once; a
   // handle never opened goes as the null handle.

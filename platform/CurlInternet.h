@@ -67,7 +67,7 @@ class CurlInternet final : public Internet {
   bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                 std::uint32_t& bytesRead) override;
   bool CloseHandle(Handle handle) override;
-  std::uint32_t LastError() const override;
+  ErrorCode LastError() const override;
 
   struct Impl;
 

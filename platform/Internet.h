@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/ErrorCodes.h"
+
 namespace vizadavu::platform {
 
 // An opaque handle; 0 is the null handle returned by a failed open.
@@ -31,9 +33,6 @@ inline constexpr std::uint32_t kAddReqFlagReplace = 0x80000000;
 inline constexpr std::uint32_t kOptionConnectTimeout = 2;
 inline constexpr std::uint32_t kOptionSendTimeout = 5;
 inline constexpr std::uint32_t kOptionReceiveTimeout = 6;
-
-inline constexpr std::uint32_t kErrorInvalidHandle = 6;
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 }  // namespace inet
 
 class Internet {
@@ -65,8 +64,9 @@ class Internet {
                         std::uint32_t& bytesRead) = 0;
   // Closing a request also ends its transfer; closing the null handle fails harmlessly.
   virtual bool CloseHandle(Handle handle) = 0;
-  // The error code of the most recent failed call on this object.
-  virtual std::uint32_t LastError() const = 0;
+  // The error code of the most recent failed call on this object (see
+  // platform/ErrorCodes.h).
+  virtual ErrorCode LastError() const = 0;
 };
 
 }  // namespace vizadavu::platform

@@ -35,7 +35,7 @@ std::string Escape(std::string_view s) {
 
 }  // namespace
 
-void FakeInternet::FailOn(const std::string& method, std::uint32_t code, int occurrence,
+void FakeInternet::FailOn(const std::string& method, platform::ErrorCode code, int occurrence,
                           std::uint32_t partialBytes) {
   failures_.emplace(method, Failure{code, occurrence, partialBytes});
 }
@@ -138,7 +138,7 @@ bool FakeInternet::CloseHandle(platform::Handle handle) {
   open_[handle] = false;
   if (Record("CloseHandle", H(handle))) return false;
   if (!wasOpen) {
-    lastError_ = platform::inet::kErrorInvalidHandle;
+    lastError_ = platform::codes::InvalidHandle;
     return false;
   }
   return true;

@@ -30,7 +30,7 @@ class FakeInternet : public platform::Internet {
 
   // Makes the `occurrence`-th call (1-based) of `method` fail with `code`.
   // For ReadFile, `partialBytes` of the reply are delivered with the failure.
-  void FailOn(const std::string& method, std::uint32_t code, int occurrence = 1,
+  void FailOn(const std::string& method, platform::ErrorCode code, int occurrence = 1,
               std::uint32_t partialBytes = 0);
 
   // Forgets the calls and restarts handle numbering and the reply, for the next transfer.
@@ -57,11 +57,11 @@ class FakeInternet : public platform::Internet {
   bool ReadFile(platform::Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                 std::uint32_t& bytesRead) override;
   bool CloseHandle(platform::Handle handle) override;
-  std::uint32_t LastError() const override { return lastError_; }
+  platform::ErrorCode LastError() const override { return lastError_; }
 
  private:
   struct Failure {
-    std::uint32_t code;
+    platform::ErrorCode code;
     int occurrence;
     std::uint32_t partialBytes;
   };
@@ -74,7 +74,7 @@ class FakeInternet : public platform::Internet {
   std::map<platform::Handle, bool> open_;
   platform::Handle next_ = 1;
   std::size_t readPos_ = 0;
-  std::uint32_t lastError_ = 0;
+  platform::ErrorCode lastError_ = 0;
 };
 
 // Each Now() moves time forward by `step`; counts how often it was read.

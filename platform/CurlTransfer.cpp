@@ -1,0 +1,220 @@
+#include "platform/CurlTransfer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/CurlErrors.h"
+#include "platform/SecureMemory.h"
+
+namespace vizadavu::platform {
+namespace {
+
+constexpr std::uint32_t kNoLimit = std::numeric_limits<std::uint32_t>::max();
+// The longest single wait in the poll loop; time-outs are checked at least this often.
+constexpr int kMaxPollMs = 1000;
+
+}  // namespace
+
+CurlTransfer::~CurlTransfer() {
+  if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
+  if (easy_ != nullptr) curl_easy_cleanup(easy_);
+  if (multi_ != nullptr) curl_multi_cleanup(multi_);
+  curl_slist_free_all(headers_);
+  ReleaseStage();
+}
+
+void CurlTransfer::ReleaseStage() noexcept {
+  if (stage_ != nullptr) {
+    WipeBeforeFree(stage_, stageCap_);
+    delete[] stage_;
+  }
+  stage_ = nullptr;
+  stageCap_ = stageBegin_ = stageEnd_ = 0;
+}
+
+// Moves staged bytes into the read buffer.
+void CurlTransfer::DrainStage() {
+  const std::size_t take = std::min(stageEnd_ - stageBegin_, dstCap_ - dstLen_);
+  if (take == 0) return;
+  std::memcpy(dst_ + dstLen_, stage_ + stageBegin_, take);
+  dstLen_ += take;
+  stageBegin_ += take;
+  if (stageBegin_ == stageEnd_) stageBegin_ = stageEnd_ = 0;
+}
+
+// The error of a finished transfer: one of our own callbacks' if one failed it.
+ErrorCode CurlTransfer::FinalError() const {
+  if (error_ != codes::None) return error_;
+  CurlFailure f;
+  f.code = result_;
+  curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &f.osErrno);
+  curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &f.verifyResult);
+  curl_easy_getinfo(easy_, CURLINFO_HEADER_SIZE, &f.headerBytes);
+  f.phase = !connected_    ? CurlPhase::kConnecting
+            : headersDone_ ? CurlPhase::kReplyBody
+                           : CurlPhase::kReplyHeaders;
+  f.badSignature = tls_.badServerSignature;
+  return ErrorForCurl(f);
+}
+
+// libcurl delivers each piece of body at most once per call and re-delivers it
+// after a pause, so a piece is taken whole or not at all.
+std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& t = *static_cast<CurlTransfer*>(user);
+  const std::size_t n = size * count;
+  if (t.Staged()) {
+    t.paused_ = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  const std::size_t direct = std::min(n, t.dstCap_ - t.dstLen_);
+  const std::size_t rest = n - direct;
+  if (rest > t.stageCap_) {
+    // Larger than libcurl's documented maximum delivery; grow to hold it.
+    auto* bigger = new (std::nothrow) std::uint8_t[rest];
+    if (bigger == nullptr) {
+      t.error_ = codes::NotEnoughMemory;
+      return 0;  // fails the transfer with CURLE_WRITE_ERROR
+    }
+    t.ReleaseStage();
+    t.stage_ = bigger;
+    t.stageCap_ = rest;
+  }
+  if (direct > 0) {
+    std::memcpy(t.dst_ + t.dstLen_, data, direct);
+    t.dstLen_ += direct;
+  }
+  if (rest > 0) {
+    std::memcpy(t.stage_, data + direct, rest);
+    t.stageBegin_ = 0;
+    t.stageEnd_ = rest;
+  }
+  t.lastActivity_ = SteadyClock::now();
+  return n;
+}
+
+std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& t = *static_cast<CurlTransfer*>(user);
+  const std::size_t n = size * count;
+  t.lastActivity_ = SteadyClock::now();
+  const std::string_view line(data, n);
+  if (line.substr(0, 5) == "HTTP/") {
+    // This client never asks to switch protocols: a 101 reply is invalid.
+    long status = 0;
+    curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 101) {
+      t.error_ = codes::InvalidServerResponse;
+      return 0;  // fails the transfer with CURLE_WRITE_ERROR
+    }
+  }
+  if (!t.framing_.Line(line)) {
+    t.error_ = codes::InvalidServerResponse;
+    return 0;
+  }
+  const bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
+  if (blank && !t.headersDone_) {
+    long status = 0;
+    curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 100 || status >= 200) t.headersDone_ = true;  // 1xx: more headers follow
+  }
+  return n;
+}
+
+int CurlTransfer::OnProgress(void* user, curl_off_t, curl_off_t dlNow, curl_off_t,
+                             curl_off_t ulNow) {
+  auto& t = *static_cast<CurlTransfer*>(user);
+  if (dlNow != t.dlNow_ || ulNow != t.ulNow_) {
+    t.dlNow_ = dlNow;
+    t.ulNow_ = ulNow;
+    t.lastActivity_ = SteadyClock::now();
+  }
+  return 0;
+}
+
+int CurlTransfer::OnPrereq(void* user, char*, char*, int, int) {
+  auto& t = *static_cast<CurlTransfer*>(user);
+  t.connected_ = true;
+  t.lastActivity_ = SteadyClock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+// Runs the transfer until `satisfied` holds or it ends. The wait for progress
+// starts now: time the transfer sat idle between calls is not counted.
+ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
+  lastActivity_ = SteadyClock::now();
+  for (;;) {
+    if (satisfied(*this) || done_) return codes::None;
+    int running = 0;
+    CURLMcode mc = curl_multi_perform(multi_, &running);
+    if (mc != CURLM_OK) return MultiErrorForCurl(mc);
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
+        done_ = true;
+        result_ = msg->data.result;
+      }
+    }
+    if (satisfied(*this) || done_) return codes::None;
+
+    int waitMs = kMaxPollMs;
+    if (connected_) {  // before that, CURLOPT_CONNECTTIMEOUT_MS is in charge
+      const std::uint32_t limit = Sending() ? timeouts_.sendMs : timeouts_.receiveMs;
+      if (limit != 0 && limit != kNoLimit) {
+        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() -
+                                                                                lastActivity_)
+                              .count();
+        if (idle >= static_cast<long long>(limit)) return codes::Timeout;
+        waitMs = static_cast<int>(std::min<long long>(waitMs, limit - idle));
+      }
+    }
+    // Bytes arriving (or the socket taking more of the request) count as
+    // activity even when they complete nothing libcurl reports: part of a
+    // header line or chunk-size line, part of a TLS record.
+    int events = 0;
+    mc = curl_multi_poll(multi_, nullptr, 0, waitMs, &events);
+    if (mc != CURLM_OK) return MultiErrorForCurl(mc);
+    if (events > 0) lastActivity_ = SteadyClock::now();
+  }
+}
+
+ErrorCode CurlTransfer::AwaitHeaders() {
+  ErrorCode error = Drive([](const CurlTransfer& t) { return t.headersDone_; });
+  // Once the headers are in, a failure later in the body is for the reads to
+  // report, after the bytes that came before it. A transfer that ended before
+  // the blank line closing the headers was cut short, however libcurl saw it.
+  if (error == codes::None && !headersDone_) {
+    if (result_ != CURLE_OK) {
+      error = FinalError();
+    } else {
+      error = error_ != codes::None ? error_ : codes::ConnectionAborted;
+    }
+  }
+  return error;
+}
+
+ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead) {
+  dst_ = buffer;
+  dstCap_ = wanted;
+  dstLen_ = 0;
+  DrainStage();
+  if (error_ == codes::None && dstLen_ < dstCap_ && !done_) {
+    if (paused_) {  // staging is empty: let libcurl re-deliver what it holds
+      paused_ = false;
+      const CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
+      if (rc != CURLE_OK) error_ = SetupErrorForCurl(rc);
+    }
+    if (error_ == codes::None) {
+      error_ = Drive([](const CurlTransfer& t) { return t.dstLen_ == t.dstCap_; });
+    }
+  }
+  if (error_ == codes::None && done_ && result_ != CURLE_OK && !Staged()) error_ = FinalError();
+  bytesRead = static_cast<std::uint32_t>(dstLen_);
+  dst_ = nullptr;
+  dstCap_ = dstLen_ = 0;
+  // A failure is reported once every good byte before it has been handed out;
+  // bytesRead still holds those of this call.
+  return Staged() ? codes::None : error_;
+}
+
+}  // namespace vizadavu::platform

@@ -1,0 +1,116 @@
+// One sent request on libcurl's multi interface: the easy handle in a multi
+// handle of its own, the body callbacks and the loop that drives them.
+//
+// SendRequest drives the transfer until the final reply headers are in; each
+// read drives it until the caller's buffer is full or the body ends. The body
+// callback copies straight into the buffer of the read in progress and keeps
+// whatever does not fit in a staging buffer of one delivery; once that is
+// occupied the callback pauses the transfer, so nothing more is taken off the
+// connection until a read asks for it.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/CurlSecurity.h"
+#include "platform/ErrorCodes.h"
+#include "platform/ReplyFraming.h"
+
+namespace vizadavu::platform {
+
+// Milliseconds; 0 or 0xFFFFFFFF means no limit.
+struct Timeouts {
+  std::uint32_t connectMs = 60000;
+  std::uint32_t sendMs = 30000;
+  std::uint32_t receiveMs = 30000;
+};
+
+// Everything a transfer is built from, as the handle table holds it.
+struct TransferSetup {
+  std::string_view agent;  // empty: no User-Agent
+  bool direct = false;     // no proxy, whatever the environment says
+  std::string_view host;   // as it goes into a URL
+  std::uint16_t port = 0;
+  bool post = false;  // POST, else GET
+  std::string_view target;
+  long httpVersion = CURL_HTTP_VERSION_1_1;
+  std::uint32_t flags = 0;
+  const std::vector<std::string>* headers = nullptr;  // "Name: value"
+  Timeouts timeouts;
+};
+
+class CurlTransfer {
+ public:
+  // Builds the transfer; nothing is sent yet. Throws std::bad_alloc.
+  // `error` is codes::None on success.
+  static std::unique_ptr<CurlTransfer> Start(const TransferSetup& setup,
+                                             std::optional<std::string_view> body,
+                                             ErrorCode& error);
+  ~CurlTransfer();
+  CurlTransfer(const CurlTransfer&) = delete;
+  CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+  // Sends the request and waits for the final reply headers.
+  ErrorCode AwaitHeaders();
+  // Reads up to `wanted` body bytes into `buffer`; bytesRead counts them even
+  // when the read fails. A failure is reported once every good byte before it
+  // has been handed out, and then on every later read.
+  ErrorCode Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead);
+
+ private:
+  using SteadyClock = std::chrono::steady_clock;
+  CurlTransfer() = default;
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user);
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user);
+  static int OnProgress(void* user, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow);
+  static int OnPrereq(void* user, char*, char*, int, int);
+
+  ErrorCode Configure(const TransferSetup& setup, std::optional<std::string_view> body);
+  ErrorCode Drive(bool (*satisfied)(const CurlTransfer&));
+  ErrorCode FinalError() const;
+  void ReleaseStage() noexcept;
+  bool Staged() const { return stageEnd_ > stageBegin_; }
+  void DrainStage();
+  bool Sending() const { return connected_ && !done_ && ulNow_ < uploadSize_; }
+
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+  curl_slist* headers_ = nullptr;
+  Timeouts timeouts_;
+
+  // Body bytes delivered by libcurl but not yet read: [stageBegin_, stageEnd_).
+  std::uint8_t* stage_ = nullptr;
+  std::size_t stageCap_ = 0;
+  std::size_t stageBegin_ = 0;
+  std::size_t stageEnd_ = 0;
+
+  // The buffer of the read in progress (null between reads).
+  std::uint8_t* dst_ = nullptr;
+  std::size_t dstCap_ = 0;
+  std::size_t dstLen_ = 0;
+
+  bool paused_ = false;       // the write callback returned CURL_WRITEFUNC_PAUSE
+  bool connected_ = false;    // connection (and TLS) set up, request about to go out
+  bool headersDone_ = false;  // final reply headers received
+  bool done_ = false;         // libcurl finished the transfer with `result_`
+  CURLcode result_ = CURLE_OK;
+  ErrorCode error_ = codes::None;  // sticky error, reported once the data is out
+
+  TlsWatch tls_;
+  ReplyFraming framing_;
+
+  curl_off_t uploadSize_ = 0;
+  curl_off_t ulNow_ = 0;
+  curl_off_t dlNow_ = 0;
+  SteadyClock::time_point lastActivity_{};
+};
+
+}  // namespace vizadavu::platform

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "control/Wipe.h"
+#include "control/ReplyStorage.h"
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "vizadavu/vizADAVU.h"

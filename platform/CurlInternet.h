@@ -34,7 +34,14 @@
 //   and changes nothing. libcurl's own Accept, Expect and default Content-Type
 //   are suppressed, so a request carries the added headers, User-Agent, Host and
 //   (with a body, and always for POST) Content-Length.
-// - Connect refuses a user name or password (87): no authentication is done.
+// - Connect takes the host as the control split it: a name, an IPv4 address or
+//   an IPv6 literal without brackets, and a port of 1..65535. It refuses a user
+//   name or password (87): no authentication is done.
+// - Only what the control uses is offered: OpenRequest takes GET (also for an
+//   empty verb) and POST, anything else fails with 87; the access types are
+//   preconfigured and direct; AddRequestHeaders ignores its modifiers. Header
+//   removal (an empty value) and the direct access type are kept: both are
+//   cheap, tested, and part of the boundary's model.
 // - Handles are checked against the live handles of this object; a handle that
 //   is unknown, closed, of the wrong kind or from another object fails with 6.
 // - One object may be shared between threads (calls are serialised), but the

@@ -88,6 +88,10 @@ class BuiltInMemory final : public Memory {
 
 }  // namespace
 
+bool MoveMapping(void* from, std::size_t bytes, void* to) noexcept {
+  return mremap(from, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, to) != MAP_FAILED;
+}
+
 Memory& SystemMemory() noexcept {
   // Never destroyed, so controls that outlive static destruction still work.
   static auto* memory = new BuiltInMemory;

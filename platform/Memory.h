@@ -33,6 +33,11 @@ class Memory {
   virtual void Unmap(void* map, std::size_t bytes) noexcept = 0;
 };
 
+// Moves the `bytes` of mapping `from` (from Map) to the start of mapping `to`,
+// page tables and all: no copy, and nothing stays behind at `from`, which is
+// unmapped. False (and nothing changed) when the system refuses.
+bool MoveMapping(void* from, std::size_t bytes, void* to) noexcept;
+
 // The built-in memory: malloc/calloc and mmap, with up to two released
 // mappings kept for the next long reply. Shared by every control.
 Memory& SystemMemory() noexcept;

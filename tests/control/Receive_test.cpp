@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "control/Random.h"
-#include "control/Wipe.h"
+#include "control/ReplyStorage.h"
 #include "platform/CodePage.h"
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"

@@ -1,6 +1,4 @@
-#include "control/Wipe.h"
-
-#include <sys/mman.h>
+#include "control/ReplyStorage.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -39,7 +37,7 @@ void SecretText::Grow(std::size_t needed) {
     std::size_t newBytes = HugeRound(bytes);
     void* fresh = memory_->Map(newBytes);
     if (fresh == nullptr) throw std::bad_alloc();
-    if (mremap(data_, oldBytes, oldBytes, MREMAP_MAYMOVE | MREMAP_FIXED, fresh) == MAP_FAILED) {
+    if (!platform::MoveMapping(data_, oldBytes, fresh)) {
       memory_->Unmap(fresh, newBytes);
       throw std::bad_alloc();
     }

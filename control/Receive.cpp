@@ -61,6 +61,8 @@ void vizADAVU::Clear() {
   s.BytesRead = 0;
   SecurityFlags = 0;
   Secure_Mode_Off = false;
+  YieldWhileWaiting = false;
+  s.HttpStatusCode = 0;
 }
 
 }  // namespace vizadavu

@@ -1,6 +1,7 @@
 // The state one control holds, shared by the files that implement its members.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -57,6 +58,8 @@ struct vizADAVU::State {
   Long BytesRead = 0;
 
   bool transferRunning = false;
+  std::atomic<bool> cancelRequested{false};
+  Long HttpStatusCode = 0;
 
   void Yield() {
     if (loop != nullptr) loop->DoEvents();

@@ -38,6 +38,8 @@ constexpr Option kTimeouts[] = {
     {inet::kOptionSendTimeout, 60000},
 };
 constexpr std::chrono::seconds kPause{1};
+// The longest rest between two passes of the pause.
+constexpr std::chrono::milliseconds kPauseRest{1};
 constexpr std::uint32_t kChunkSize = 2048;
 constexpr Long kStatusSending = 21;
 constexpr Long kStatusSent = 30;
@@ -49,11 +51,14 @@ struct HostAbort {};
 class Transfer {
  public:
   Transfer(vizADAVU& control, vizADAVU::State& s) : control_(control), s_(s) {
+    s_.cancelRequested = false;
+    s_.HttpStatusCode = 0;
     s_.transferRunning = true;
   }
   ~Transfer() {
     CloseHandles();
     s_.transferRunning = false;
+    s_.cancelRequested = false;
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -115,21 +120,65 @@ class Transfer {
       }
     }
 
-    const std::chrono::nanoseconds start = s_.clock.Now();
-    while (s_.clock.Now() - start < kPause) Yield();
+    if (control_.YieldWhileWaiting &&
+        !net.SetWaitCallback(request_, [this] { return WhileWaiting(); })) {
+      return Failed(net.LastError());
+    }
+
+    if (!Pause()) return Failed(errors::Cancelled);
     RaiseStatus(kStatusSending);
+    if (CancelRequested()) return Failed(errors::Cancelled);  // the request never goes out
 
     std::optional<platform::SecretString> body;
     const Long count = control_.FormVarCount();
     if (count >= 1 && s_.FormVars) body = EncodeFormBody(*s_.FormVars, count);
-    if (!net.SendRequest(request_, body ? std::optional<std::string_view>(*body) : std::nullopt)) {
-      return Failed(net.LastError());
+    const bool sent =
+        net.SendRequest(request_, body ? std::optional<std::string_view>(*body) : std::nullopt);
+    if (CancelRequested()) return Failed(errors::Cancelled);
+    if (!sent) return Failed(net.LastError());
+    std::uint32_t status = 0;
+    if (net.QueryInfo(request_, inet::kQueryStatusCode | inet::kQueryFlagNumber, status)) {
+      s_.HttpStatusCode = static_cast<Long>(status);
     }
     RaiseStatus(kStatusSent);
+    if (CancelRequested()) return Failed(errors::Cancelled);
 
     const bool read = control_.ReceiveBufferSize < 0 ? ChunkedRead() : SingleRead();
+    if (CancelRequested()) return Failed(errors::Cancelled);
     if (!read) return Failed(net.LastError());
     return 0;
+  }
+
+  // The one-second pause before the request goes out. Each pass services the
+  // host's loop, then rests at most 1 ms (never past the end of the second), so
+  // the loop stays live without spinning a core. False when cancelled.
+  bool Pause() {
+    const std::chrono::nanoseconds end = s_.clock.Now() + kPause;
+    for (std::chrono::nanoseconds now = s_.clock.Now(); now < end; now = s_.clock.Now()) {
+      Yield();
+      if (CancelRequested()) return false;
+      s_.clock.SleepUntil(std::min<std::chrono::nanoseconds>(now + kPauseRest, end));
+    }
+    return true;
+  }
+
+  // The wait callback: services the host's loop while the network keeps the
+  // control waiting. A host exception stops the wait and is rethrown once the
+  // blocked call has returned.
+  bool WhileWaiting() noexcept {
+    try {
+      s_.Yield();
+    } catch (...) {
+      hostException_ = std::current_exception();
+      return false;
+    }
+    return !s_.cancelRequested;
+  }
+
+  // Whether the host asked to stop; rethrows a host exception caught while waiting.
+  bool CancelRequested() {
+    if (hostException_) throw HostAbort{};
+    return s_.cancelRequested;
   }
 
   // Appends the reply in 2048-byte reads until the body ends. A failed read
@@ -154,6 +203,7 @@ class Transfer {
       }
       if (count == 0) more = false;
       Yield();
+      if (CancelRequested()) return ok;  // what arrived stays; nothing more is read
     }
     return ok;
   }

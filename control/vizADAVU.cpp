@@ -95,6 +95,14 @@ Text vizADAVU::URLEncode(const Text& sRawURL) const {
   return detail::URLEncode(sRawURL);
 }
 
+void vizADAVU::Cancel() noexcept {
+  if (state_->transferRunning) state_->cancelRequested = true;
+}
+
+Long vizADAVU::HttpStatusCode() const {
+  return state_->HttpStatusCode;
+}
+
 void vizADAVU::Action(Long a_Action) {
   const Integer action = ToInteger(a_Action, "Action");
   if (state_->transferRunning) {

@@ -53,6 +53,8 @@ struct Node {
   long httpVersion = CURL_HTTP_VERSION_1_1;
   std::uint32_t flags = 0;
   std::vector<std::string> headers;  // "Name: value", in the order added
+  WaitCallback waitCallback;
+  std::uint32_t statusCode = 0;  // of the final reply to the last send; 0: none
   std::unique_ptr<CurlTransfer> transfer;
 
   explicit Node(Kind k) : kind(k) {}
@@ -254,6 +256,7 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
     const Node& session = *impl_->Find(connection.parent, Kind::kSession);
 
     node->transfer.reset();  // sending again starts a fresh exchange
+    node->statusCode = 0;
     TransferSetup setup;
     setup.agent = session.agent;
     setup.direct = session.direct;
@@ -265,6 +268,7 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
     setup.flags = node->flags;
     setup.headers = &node->headers;
     setup.timeouts = node->timeouts;
+    setup.waitCallback = node->waitCallback;
     ErrorCode error = codes::None;
     node->transfer = CurlTransfer::Start(setup, body, error);
     if (error == codes::None) error = node->transfer->AwaitHeaders();
@@ -272,6 +276,7 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
       node->transfer.reset();
       return error;
     }
+    node->statusCode = node->transfer->StatusCode();
     out = true;
     return codes::None;
   });
@@ -287,6 +292,31 @@ bool CurlInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t 
     if (!node->transfer) return codes::IncorrectHandleState;
     out = true;
     return node->transfer->Read(buffer, wanted, bytesRead);
+  });
+}
+
+bool CurlInternet::SetWaitCallback(Handle request, WaitCallback callback) {
+  return impl_->Call<bool>([&](bool& out) {
+    Node* node = impl_->Find(request, Kind::kRequest);
+    if (node == nullptr) return codes::InvalidHandle;
+    node->waitCallback = std::move(callback);
+    out = true;
+    return codes::None;
+  });
+}
+
+bool CurlInternet::QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) {
+  value = 0;
+  return impl_->Call<bool>([&](bool& out) {
+    const Node* node = impl_->Find(request, Kind::kRequest);
+    if (node == nullptr) return codes::InvalidHandle;
+    if (infoLevel != (inet::kQueryStatusCode | inet::kQueryFlagNumber)) {
+      return codes::InvalidParameter;
+    }
+    if (node->statusCode == 0) return codes::HeaderNotFound;
+    value = node->statusCode;
+    out = true;
+    return codes::None;
   });
 }
 

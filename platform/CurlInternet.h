@@ -42,6 +42,10 @@
 //   preconfigured and direct; AddRequestHeaders ignores its modifiers. Header
 //   removal (an empty value) and the direct access type are kept: both are
 //   cheap, tested, and part of the boundary's model.
+// - A wait callback set on a request is called about every 10 ms while
+//   SendRequest or ReadFile blocks (within lookup, connect, TLS, sending and
+//   waiting for bytes), with this object's lock held; when it returns false the
+//   call fails with 12017 and the request can only be closed or sent again.
 // - Handles are checked against the live handles of this object; a handle that
 //   is unknown, closed, of the wrong kind or from another object fails with 6.
 // - One object may be shared between threads (calls are serialised), but the
@@ -73,6 +77,8 @@ class CurlInternet final : public Internet {
   bool SendRequest(Handle request, std::optional<std::string_view> body) override;
   bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                 std::uint32_t& bytesRead) override;
+  bool SetWaitCallback(Handle request, WaitCallback callback) override;
+  bool QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) override;
   bool CloseHandle(Handle handle) override;
   ErrorCode LastError() const override;
 

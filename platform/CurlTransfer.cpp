@@ -14,6 +14,40 @@ namespace {
 constexpr std::uint32_t kNoLimit = std::numeric_limits<std::uint32_t>::max();
 // The longest single wait in the poll loop; time-outs are checked at least this often.
 constexpr int kMaxPollMs = 1000;
+// How often a blocked call aims to call its wait callback: half the promised
+// interval, so a slow round of libcurl work still keeps within it.
+constexpr auto kWaitCallbackPeriod = inet::kWaitCallbackInterval / 2;
+
+// Calls a wait callback every kWaitCallbackPeriod of a blocked call and
+// shortens the next wait so that the following call comes on time.
+class WaitTicker {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit WaitTicker(const WaitCallback& callback) : callback_(callback), last_(Clock::now()) {}
+
+  // False once the callback asked to stop.
+  bool Tick(int& waitMs) {
+    if (!callback_) return true;
+    auto now = Clock::now();
+    if (now - last_ >= kWaitCallbackPeriod) {
+      bool goOn = false;
+      try {
+        goOn = callback_();
+      } catch (...) {  // a callback must not throw; one that does stops the call
+      }
+      if (!goOn) return false;
+      last_ = now = Clock::now();
+    }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(kWaitCallbackPeriod - (now - last_)).count();
+    waitMs = std::min(waitMs, static_cast<int>(std::max<long long>(left, 0)));
+    return true;
+  }
+
+ private:
+  const WaitCallback& callback_;
+  Clock::time_point last_;
+};
 
 }  // namespace
 
@@ -143,6 +177,7 @@ int CurlTransfer::OnPrereq(void* user, char*, char*, int, int) {
 // starts now: time the transfer sat idle between calls is not counted.
 ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
   lastActivity_ = SteadyClock::now();
+  WaitTicker ticker(waitCallback_);
   for (;;) {
     if (satisfied(*this) || done_) return codes::None;
     int running = 0;
@@ -168,6 +203,7 @@ ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
         waitMs = static_cast<int>(std::min<long long>(waitMs, limit - idle));
       }
     }
+    if (!ticker.Tick(waitMs)) return codes::Cancelled;
     // Bytes arriving (or the socket taking more of the request) count as
     // activity even when they complete nothing libcurl reports: part of a
     // header line or chunk-size line, part of a TLS record.
@@ -176,6 +212,13 @@ ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
     if (mc != CURLM_OK) return MultiErrorForCurl(mc);
     if (events > 0) lastActivity_ = SteadyClock::now();
   }
+}
+
+std::uint32_t CurlTransfer::StatusCode() const {
+  long status = 0;
+  if (!headersDone_) return 0;
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  return status > 0 ? static_cast<std::uint32_t>(status) : 0;
 }
 
 ErrorCode CurlTransfer::AwaitHeaders() {

@@ -21,6 +21,7 @@
 
 #include "platform/CurlSecurity.h"
 #include "platform/ErrorCodes.h"
+#include "platform/Internet.h"
 #include "platform/ReplyFraming.h"
 
 namespace vizadavu::platform {
@@ -44,6 +45,7 @@ struct TransferSetup {
   std::uint32_t flags = 0;
   const std::vector<std::string>* headers = nullptr;  // "Name: value"
   Timeouts timeouts;
+  WaitCallback waitCallback;  // called while a send or read blocks; may be empty
 };
 
 class CurlTransfer {
@@ -63,6 +65,8 @@ class CurlTransfer {
   // when the read fails. A failure is reported once every good byte before it
   // has been handed out, and then on every later read.
   ErrorCode Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead);
+  // The status code of the final reply headers; 0 before them.
+  std::uint32_t StatusCode() const;
 
  private:
   using SteadyClock = std::chrono::steady_clock;
@@ -85,6 +89,7 @@ class CurlTransfer {
   CURL* easy_ = nullptr;
   curl_slist* headers_ = nullptr;
   Timeouts timeouts_;
+  WaitCallback waitCallback_;
 
   // Body bytes delivered by libcurl but not yet read: [stageBegin_, stageEnd_).
   std::uint8_t* stage_ = nullptr;

@@ -39,6 +39,7 @@ std::unique_ptr<CurlTransfer> CurlTransfer::Start(const TransferSetup& setup,
 ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
                                   std::optional<std::string_view> body) {
   timeouts_ = setup.timeouts;
+  waitCallback_ = setup.waitCallback;
   stage_ = new (std::nothrow) std::uint8_t[kStageSize];
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();

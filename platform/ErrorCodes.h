@@ -21,6 +21,8 @@ inline constexpr ErrorCode InvalidHandle = 6;
 inline constexpr ErrorCode InvalidParameter = 87;
 // A read on a request that was never sent.
 inline constexpr ErrorCode IncorrectHandleState = 12019;
+// A query for a header (or the status line) the reply did not have.
+inline constexpr ErrorCode HeaderNotFound = 12150;
 }  // namespace codes
 
 }  // namespace vizadavu::platform

@@ -26,6 +26,8 @@ std::string_view Describe(Long code) noexcept {
       return "the server response is invalid";
     case SecureChannelError:
       return "the secure channel could not be established";
+    case Cancelled:
+      return "the operation was cancelled";
     case InvalidCertificate:
       return "the server certificate is invalid";
     default:

@@ -3,7 +3,9 @@
 // designed on. Every text is in the control's code page (bytes, not UTF-8).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -33,7 +35,18 @@ inline constexpr std::uint32_t kAddReqFlagReplace = 0x80000000;
 inline constexpr std::uint32_t kOptionConnectTimeout = 2;
 inline constexpr std::uint32_t kOptionSendTimeout = 5;
 inline constexpr std::uint32_t kOptionReceiveTimeout = 6;
+
+// HttpQueryInfo's level for the status code, and the modifier asking for it as a number.
+inline constexpr std::uint32_t kQueryStatusCode = 19;
+inline constexpr std::uint32_t kQueryFlagNumber = 0x20000000;
+
+// The longest a blocked call waits between two calls of its wait callback.
+inline constexpr std::chrono::milliseconds kWaitCallbackInterval{20};
 }  // namespace inet
+
+// Called by a blocked SendRequest or ReadFile while it waits on the network;
+// returns whether to go on. It must not throw, nor call into the same object.
+using WaitCallback = std::function<bool()>;
 
 class Internet {
  public:
@@ -62,6 +75,15 @@ class Internet {
   // read fails with 0 bytes.
   virtual bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                         std::uint32_t& bytesRead) = 0;
+  // While SendRequest or ReadFile on `request` waits, `callback` is called at
+  // least every kWaitCallbackInterval; when it returns false the call fails with
+  // codes::Cancelled (a read keeps the bytes it gathered). An empty callback
+  // removes it. Time-outs are unchanged.
+  virtual bool SetWaitCallback(Handle request, WaitCallback callback) = 0;
+  // HttpQueryInfo for numbers: with kQueryStatusCode | kQueryFlagNumber, the
+  // status code of the final reply to the last SendRequest; fails with
+  // codes::HeaderNotFound when no reply status line came in.
+  virtual bool QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) = 0;
   // Closing a request also ends its transfer; closing the null handle fails harmlessly.
   virtual bool CloseHandle(Handle handle) = 0;
   // The error code of the most recent failed call on this object (see

@@ -33,6 +33,7 @@ inline constexpr Long ConnectionReset = 12031;
 inline constexpr Long InvalidServerResponse = 12152;
 inline constexpr Long SecureChannelError = 12157;
 inline constexpr Long InvalidCertificate = 12169;
+inline constexpr Long Cancelled = 12017;  // the host called Cancel
 
 // A short English description of a code ("cannot connect to the server"), or
 // "unknown error" for a code this library never produces.
@@ -91,9 +92,10 @@ class vizADAVU {
   vizADAVU& operator=(const vizADAVU&) = delete;
 
   // Public variables.
-  bool Secure_Mode_Off = false;  // false: TLS to port 443; true: plain HTTP to port 80
-  Long SecurityFlags = 0;        // held for the host; no request reads it
-  Long ReceiveBufferSize = -1;   // < 0: chunked read into ReceiveBuffer; >= 0: one read
+  bool Secure_Mode_Off = false;    // false: TLS to port 443; true: plain HTTP to port 80
+  Long SecurityFlags = 0;          // held for the host; no request reads it
+  Long ReceiveBufferSize = -1;     // < 0: chunked read into ReceiveBuffer; >= 0: one read
+  bool YieldWhileWaiting = false;  // true: DoEvents at least every 20 ms of network waiting
 
   // Runs one transfer: 1 = POST, anything else = GET. Throws std::overflow_error
   // outside -32768..32767 (nothing runs), std::logic_error while a transfer runs.
@@ -117,6 +119,11 @@ class vizADAVU {
   Long ReceiveBufferArraySize() const;
 
   void Clear();
+  // Ends a running transfer at the control's next chance (Error 12017); does
+  // nothing outside a transfer. Allowed from event handlers and DoEvents.
+  void Cancel() noexcept;
+  // The status code of the last reply's status line; 0 when there was none.
+  Long HttpStatusCode() const;
   Text URLEncode(const Text& sRawURL) const;
 
   // The control's face on the host form, in pixels.

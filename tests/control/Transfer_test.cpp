@@ -56,8 +56,8 @@ TEST_F(TransferTest, PostRunsEveryStepInOrder) {
 
   Calls expected = kPrelude;
   expected.insert(expected.end(),
-                  {"SendRequest(h3, a=x+y, 5)", "ReadFile(h3, 2048)", "ReadFile(h3, 2048)",
-                   "CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"});
+                  {"SendRequest(h3, a=x+y, 5)", "QueryInfo(h3, 0x20000013)", "ReadFile(h3, 2048)",
+                   "ReadFile(h3, 2048)", "CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"});
   EXPECT_EQ(net.calls, expected);
   EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
   EXPECT_EQ(control.ReceiveBuffer(), u"ok");
@@ -136,12 +136,15 @@ TEST_F(TransferTest, PauseYieldsOnEveryPassWithoutSleeping) {
   };
   control.Action(0);
   // The fake clock moves 100 ms per reading: the pause reads it 11 times and
-  // yields on each of the 9 passes that find less than a second elapsed.
+  // yields on each of the 9 passes that find less than a second elapsed, each
+  // followed by a 1 ms rest.
   Calls expected(9, "DoEvents");
   expected.insert(expected.end(), {"Status 21", "DoEvents", "Send", "Status 30", "DoEvents",
                                    "DoEvents", "EndTransfer"});
   EXPECT_EQ(recorder.events, expected);
   EXPECT_EQ(clock.reads, 11);
+  EXPECT_EQ(clock.sleeps, 9);
+  EXPECT_EQ(clock.slept, std::chrono::milliseconds(9));
 }
 
 TEST_F(TransferTest, ChunkedReadOf5000Bytes) {

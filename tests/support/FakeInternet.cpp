@@ -40,6 +40,25 @@ void FakeInternet::FailOn(const std::string& method, platform::ErrorCode code, i
   failures_.emplace(method, Failure{code, occurrence, partialBytes});
 }
 
+void FakeInternet::WaitIn(const std::string& method, int times, int occurrence) {
+  waits_[{method, occurrence}] = times;
+}
+
+bool FakeInternet::Wait(const std::string& method) {
+  const auto it = waits_.find({method, counts_[method]});
+  if (it == waits_.end()) return true;
+  for (int i = 0; i < it->second; ++i) {
+    if (clock != nullptr) clock->Advance(waitStep);
+    if (!waitCallback_) continue;
+    ++waitCallbacks;
+    if (!waitCallback_()) {
+      lastError_ = platform::codes::Cancelled;
+      return false;
+    }
+  }
+  return true;
+}
+
 void FakeInternet::Restart() {
   calls.clear();
   counts_.clear();
@@ -49,6 +68,7 @@ void FakeInternet::Restart() {
   readPos_ = 0;
   sent = false;
   sentBody.reset();
+  waitCallback_ = nullptr;
 }
 
 int FakeInternet::OpenHandles() const {
@@ -114,6 +134,7 @@ bool FakeInternet::SendRequest(platform::Handle request, std::optional<std::stri
   const std::string shown =
       body ? std::string(*body) + ", " + std::to_string(body->size()) : "none, 0";
   if (Record("SendRequest", H(request) + ", " + shown)) return false;
+  if (!Wait("SendRequest")) return false;
   sent = true;
   sentBody = body ? std::optional<std::string>(std::string(*body)) : std::nullopt;
   return true;
@@ -123,6 +144,7 @@ bool FakeInternet::ReadFile(platform::Handle request, std::uint8_t* buffer, std:
                             std::uint32_t& bytesRead) {
   bytesRead = 0;
   const auto failure = Record("ReadFile", H(request) + ", " + std::to_string(wanted));
+  if (!Wait("ReadFile")) return false;
   const std::size_t left = reply.size() - readPos_;
   std::size_t n = std::min<std::size_t>(wanted, left);
   if (failure) n = std::min<std::size_t>(n, failure->partialBytes);
@@ -130,6 +152,24 @@ bool FakeInternet::ReadFile(platform::Handle request, std::uint8_t* buffer, std:
   readPos_ += n;
   bytesRead = static_cast<std::uint32_t>(n);
   return !failure;
+}
+
+bool FakeInternet::SetWaitCallback(platform::Handle request, platform::WaitCallback callback) {
+  if (Record("SetWaitCallback", H(request) + (callback ? ", set" : ", none"))) return false;
+  waitCallback_ = std::move(callback);
+  return true;
+}
+
+bool FakeInternet::QueryInfo(platform::Handle request, std::uint32_t infoLevel,
+                             std::uint32_t& value) {
+  value = 0;
+  if (Record("QueryInfo", H(request) + ", " + Hex(infoLevel))) return false;
+  if (statusCode == 0) {
+    lastError_ = platform::codes::HeaderNotFound;
+    return false;
+  }
+  value = statusCode;
+  return true;
 }
 
 bool FakeInternet::CloseHandle(platform::Handle handle) {

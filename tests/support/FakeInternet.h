@@ -39,6 +39,17 @@ class FakeInternet : public platform::Internet {
   // Called after each call is recorded (before it returns), e.g. to re-enter.
   std::function<void(const std::string& call)> onCall;
 
+  // Makes the `occurrence`-th call of `method` (SendRequest or ReadFile) wait:
+  // the wait callback, when set, is called `times` times, the clock (when set)
+  // moving `waitStep` before each; a callback returning false fails the call
+  // with 12017.
+  void WaitIn(const std::string& method, int times, int occurrence = 1);
+  class FakeClock* clock = nullptr;
+  std::chrono::nanoseconds waitStep = platform::inet::kWaitCallbackInterval;
+  int waitCallbacks = 0;  // how often the callback was called
+  // The status code QueryInfo reports (0: no status line, the query fails).
+  std::uint32_t statusCode = 200;
+
   // Handles opened and not yet closed; CloseHandle counts per handle.
   int OpenHandles() const;
   std::map<platform::Handle, int> closeCounts;
@@ -56,6 +67,8 @@ class FakeInternet : public platform::Internet {
   bool SendRequest(platform::Handle request, std::optional<std::string_view> body) override;
   bool ReadFile(platform::Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                 std::uint32_t& bytesRead) override;
+  bool SetWaitCallback(platform::Handle request, platform::WaitCallback callback) override;
+  bool QueryInfo(platform::Handle request, std::uint32_t infoLevel, std::uint32_t& value) override;
   bool CloseHandle(platform::Handle handle) override;
   platform::ErrorCode LastError() const override { return lastError_; }
 
@@ -67,9 +80,13 @@ class FakeInternet : public platform::Internet {
   };
   // Records the call; returns the failure to inject, if any.
   std::optional<Failure> Record(const std::string& method, const std::string& args);
+  // Runs the scripted wait of this call of `method`; false when it was cancelled.
+  bool Wait(const std::string& method);
   platform::Handle Open(const std::string& method, const std::string& args);
 
   std::multimap<std::string, Failure> failures_;
+  std::map<std::pair<std::string, int>, int> waits_;  // (method, occurrence) -> times
+  platform::WaitCallback waitCallback_;
   std::map<std::string, int> counts_;
   std::map<platform::Handle, bool> open_;
   platform::Handle next_ = 1;
@@ -87,7 +104,17 @@ class FakeClock : public platform::Clock {
     now_ += step_;
     return now_;
   }
+  void SleepUntil(std::chrono::nanoseconds deadline) override {
+    ++sleeps;
+    if (deadline > now_) {
+      slept += deadline - now_;
+      now_ = deadline;
+    }
+  }
+  void Advance(std::chrono::nanoseconds by) { now_ += by; }
   int reads = 0;
+  int sleeps = 0;
+  std::chrono::nanoseconds slept{0};
 
  private:
   std::chrono::nanoseconds step_;

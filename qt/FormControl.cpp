@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QThread>
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -51,10 +50,11 @@ QString PhaseTip(FormControl::Phase phase) {
 // the middle of a transfer leaves the control alive until Action returns;
 // `widget` is null from then on and events are no longer forwarded.
 struct FormControl::Core final : vizADAVUEvents, MessageLoop {
-  explicit Core(FormControl* owner) : widget(owner), control(this, this) {}
+  explicit Core(FormControl* owner) : widget(owner), control(this, this) {
+    control.YieldWhileWaiting = true;
+  }
 
   void Status(Long StatusCode, const Text& Description) override {
-    pausing = false;
     if (widget == nullptr) return;
     widget->SetPhase(StatusCode == 21 ? Phase::Sending : Phase::Receiving);
     if (widget != nullptr) emit widget->Status(StatusCode, ToQString(Description));
@@ -71,20 +71,17 @@ struct FormControl::Core final : vizADAVUEvents, MessageLoop {
     if (widget != nullptr) emit widget->Error(ToQString(ErrorMessage));
   }
 
-  // The control calls this on every pass of its one-second pause, after each
-  // Status event and after every read. In the pause nothing but the clock is
-  // awaited, so a short nap after each turn of the loop keeps the pause from
-  // spinning a processor core while timers and input are still served within a
-  // millisecond.
+  // The control calls this on every pass of its one-second pause (which rests
+  // a millisecond between passes), after each Status event, after every read
+  // and, with YieldWhileWaiting, every 20 ms or sooner while it waits on the
+  // network.
   void DoEvents() override {
     if (QCoreApplication::instance() == nullptr) return;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (pausing) QThread::msleep(1);
   }
 
   FormControl* widget;
   bool running = false;
-  bool pausing = false;
   bool ended = false;
   vizADAVU control;
 };
@@ -237,6 +234,21 @@ const vizadavu::vizADAVU& FormControl::control() const {
   return core_->control;
 }
 
+bool FormControl::YieldWhileWaiting() const {
+  return core_->control.YieldWhileWaiting;
+}
+void FormControl::setYieldWhileWaiting(bool yield) {
+  core_->control.YieldWhileWaiting = yield;
+}
+
+int FormControl::HttpStatusCode() const {
+  return core_->control.HttpStatusCode();
+}
+
+void FormControl::cancel() {
+  core_->control.Cancel();
+}
+
 bool FormControl::submit(int action) {
   // Held for the whole transfer: if a slot destroys this widget meanwhile, the
   // control stays alive until Action returns, and `this` is not touched again.
@@ -251,7 +263,6 @@ bool FormControl::submit(int action) {
     return false;
   }
   core->running = true;
-  core->pausing = true;
   core->ended = false;
   SetPhase(Phase::Pausing);
   if (core->widget != nullptr) emit busyChanged(true);
@@ -265,7 +276,6 @@ bool FormControl::submit(int action) {
     failure = QStringLiteral("submit: the transfer was ended by an exception");
   }
   core->running = false;
-  core->pausing = false;
   const bool ended = core->ended && !failure;
 
   // Each step below may run slots that destroy the widget; look again each time.
@@ -285,6 +295,7 @@ bool FormControl::Clear() {
     return false;
   }
   if (!Attempt([&] { return (core_->control.Clear(), true); }, false)) return false;
+  core_->control.YieldWhileWaiting = true;  // the widget's default
   SetPhase(Phase::Idle);
   return true;
 }

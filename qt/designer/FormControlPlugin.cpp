@@ -60,6 +60,9 @@ QString FormControlPlugin::domXml() const {
     <property name="toolTip">
       <string>vizADAVU form submission control</string>
     </property>
+    <property name="YieldWhileWaiting">
+      <bool>true</bool>
+    </property>
   </widget>
   <customwidgets>
     <customwidget>

@@ -233,6 +233,14 @@ void FormWindow::BuildUi() {
   clear_ = new QPushButton(tr("C&lear"), central);
   clear_->setObjectName(QStringLiteral("clear"));
   clear_->setToolTip(tr("Wipe the reply from memory"));
+  cancel_ = new QPushButton(tr("Cancel"), central);
+  cancel_->setObjectName(QStringLiteral("cancel"));
+  cancel_->setToolTip(tr("Stop the running submission (Esc)"));
+  cancel_->setEnabled(false);
+  httpStatus_ = new QLabel(central);
+  httpStatus_->setObjectName(QStringLiteral("httpStatus"));
+  httpStatus_->setToolTip(tr("The HTTP status of the last reply"));
+  httpStatus_->hide();
   error_ = new QLabel(central);
   error_->setObjectName(QStringLiteral("error"));
   error_->setStyleSheet(QStringLiteral("QLabel { color: #b3261e; font-weight: bold; }"));
@@ -241,7 +249,9 @@ void FormWindow::BuildUi() {
   actions->addWidget(control_);
   actions->addWidget(submit_);
   actions->addWidget(clear_);
+  actions->addWidget(cancel_);
   actions->addSpacing(8);
+  actions->addWidget(httpStatus_);
   actions->addWidget(error_);
   actions->addStretch(1);
 
@@ -346,6 +356,9 @@ void FormWindow::BuildUi() {
   connect(remove_, &QPushButton::clicked, this, &FormWindow::RemoveSelectedFields);
   connect(submit_, &QPushButton::clicked, this, &FormWindow::submit);
   connect(clear_, &QPushButton::clicked, this, &FormWindow::clearReply);
+  connect(cancel_, &QPushButton::clicked, control_, &vizadavu::qt::FormControl::cancel);
+  auto* escapeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escapeKey, &QShortcut::activated, control_, &vizadavu::qt::FormControl::cancel);
   connect(url_, &QLineEdit::returnPressed, this, &FormWindow::submit);
   connect(readMode_, &QComboBox::currentIndexChanged, this, &FormWindow::UpdateReadMode);
   connect(utf8_, &QCheckBox::toggled, this, &FormWindow::ShowReplyText);
@@ -472,9 +485,14 @@ bool FormWindow::submit() {
           .arg(rows.size() == 1 ? tr("1 field") : tr("%1 fields").arg(rows.size()))
           .arg(post ? QStringLiteral("POST") : QStringLiteral("GET"))
           .arg(url));
+  httpStatus_->hide();
   SetBusy(true);
   const bool ended = control_->submit(post ? 1 : 0);
   SetBusy(false);
+  if (const int status = control_->HttpStatusCode(); status > 0) {
+    httpStatus_->setText(tr("HTTP %1").arg(status));
+    httpStatus_->show();
+  }
   ShowReply();
   if (ended) statusBar()->showMessage(tr("EndTransfer: the reply is complete"));
   emit submitted(ended);
@@ -489,6 +507,7 @@ void FormWindow::clearReply() {
   hexView_->clear();
   replySummary_->setText(tr("The reply was wiped."));
   error_->hide();
+  httpStatus_->hide();
   lastError_.clear();
   Log(tr("Clear: the reply is wiped from memory"));
 }
@@ -499,6 +518,7 @@ void FormWindow::SetBusy(bool busy) {
   QWidget* focus = QApplication::focusWidget();
   submit_->setEnabled(!busy);
   clear_->setEnabled(!busy);
+  cancel_->setEnabled(busy);
   if (busy) {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     if (focus == submit_ || focus == clear_) url_->setFocus();

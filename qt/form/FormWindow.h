@@ -100,6 +100,8 @@ class FormWindow : public QMainWindow {
   QPushButton* remove_ = nullptr;
   QPushButton* submit_ = nullptr;
   QPushButton* clear_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  QLabel* httpStatus_ = nullptr;
   QLabel* error_ = nullptr;
   QTabWidget* replyTabs_ = nullptr;
   QPlainTextEdit* replyView_ = nullptr;

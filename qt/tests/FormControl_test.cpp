@@ -4,13 +4,59 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <ctime>
+#include <memory>
+#include <thread>
 
 #include "TestSupport.h"
 
 namespace vizadavu::qt::test {
 
 using loopback::LoopbackServer;
+using namespace std::chrono_literals;
+
+// A server that reads the request, writes `head`, stays silent for `silence`
+// (or until released) and then writes `tail`, dripping it a byte per `drip`.
+struct SlowServer {
+  SlowServer(std::string head, std::chrono::milliseconds silence, std::string tail = {},
+             std::chrono::milliseconds drip = std::chrono::milliseconds(0))
+      : release(std::make_shared<std::atomic<bool>>(false)),
+        server([head, silence, tail, drip, flag = release](loopback::Connection& c) {
+          loopback::ReceivedRequest request;
+          if (!c.ReadRequest(request)) return;
+          if (!head.empty() && !c.Write(head)) return;
+          const auto until = std::chrono::steady_clock::now() + silence;
+          while (!flag->load() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+          for (const char ch : tail) {
+            if (flag->load() || !c.Write(std::string(1, ch))) return;
+            std::this_thread::sleep_for(drip);
+          }
+        }) {}
+  ~SlowServer() { release->store(true); }
+  std::shared_ptr<std::atomic<bool>> release;
+  LoopbackServer server;
+};
+
+// The longest gap between ticks of a 20 ms timer while `run` runs.
+template <class Run>
+qint64 LongestTickGap(QObject* context, Run run) {
+  QTimer timer(context);
+  QElapsedTimer clock;
+  qint64 last = 0, longest = 0;
+  QObject::connect(&timer, &QTimer::timeout, context, [&] {
+    longest = std::max(longest, clock.elapsed() - last);
+    last = clock.elapsed();
+  });
+  timer.start(20);
+  clock.start();
+  run();
+  longest = std::max(longest, clock.elapsed() - last);
+  return longest;
+}
 
 class FormControlTest : public QObject {
   Q_OBJECT
@@ -163,6 +209,77 @@ class FormControlTest : public QObject {
     QVERIFY(control.Clear());
     QCOMPARE(control.FormVarCount(), 0);
     QCOMPARE(control.URL(), QStringLiteral("http://kept.test/"));
+  }
+
+  // With YieldWhileWaiting (on by default) the window stays live while the
+  // server holds its headers for 3 s; the status code is there afterwards.
+  void timersKeepFiringWhileTheServerIsSilent() {
+    SlowServer slow("", 3s, "HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone");
+    FormControl control;
+    QVERIFY(control.YieldWhileWaiting());
+    Recorder recorder(control);
+    control.setSecure_Mode_Off(true);
+    control.setURL(Url(slow.server));
+    QCOMPARE(control.HttpStatusCode(), 0);
+    const qint64 gap = LongestTickGap(&control, [&] { QVERIFY(control.submit(0)); });
+    qInfo("longest gap between 20 ms ticks: %lld ms", static_cast<long long>(gap));
+    QVERIFY2(gap <= 60, qPrintable(QString::number(gap)));
+    QCOMPARE(control.HttpStatusCode(), 404);
+    QCOMPARE(control.ReceiveBuffer(), QStringLiteral("gone"));
+    QVERIFY(control.Clear());
+    QCOMPARE(control.HttpStatusCode(), 0);
+    QVERIFY(control.YieldWhileWaiting());  // the widget's default comes back
+  }
+
+  // cancel() while the body stalls ends the transfer in Error 12017 at once;
+  // what arrived stays readable.
+  void cancelEndsAStalledBody() {
+    SlowServer slow("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npart", 10s);
+    FormControl control;
+    Recorder recorder(control);
+    control.setSecure_Mode_Off(true);
+    control.setURL(Url(slow.server));
+    QElapsedTimer clock;
+    connect(&control, &FormControl::Status, &control, [&](int code) {
+      if (code == 30)
+        QTimer::singleShot(300, &control, [&] {
+          clock.start();
+          control.cancel();
+        });
+    });
+    QVERIFY(!control.submit(0));
+    const qint64 took = clock.elapsed();
+    QCOMPARE(recorder.events, QStringList({"Status 21", "Status 30", "Error 12017"}));
+    QVERIFY2(took <= 100, qPrintable(QString::number(took)));
+    QCOMPARE(control.ReceiveBuffer(), QStringLiteral("part"));
+    QCOMPARE(control.HttpStatusCode(), 200);
+    control.cancel();  // no transfer: nothing happens
+    QVERIFY(recorder.refusals.isEmpty());
+  }
+
+  // Slow and stalling servers never freeze the window for long.
+  void neverFrozenWithSlowServers() {
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 20\r\n\r\n";
+    struct Case {
+      const char* name;
+      std::string head;
+      std::chrono::milliseconds silence;
+      std::string tail;
+      std::chrono::milliseconds drip;
+    } cases[] = {
+        {"headers dripped a byte at a time", "", 0ms, head + std::string(20, 'x'), 20ms},
+        {"silent mid-body, then the rest", head + "0123456789", 1500ms, "0123456789", 0ms},
+        {"silent after the request, then closed", "", 1500ms, "", 0ms},
+    };
+    for (const Case& c : cases) {
+      SlowServer slow(c.head, c.silence, c.tail, c.drip);
+      FormControl control;
+      control.setSecure_Mode_Off(true);
+      control.setURL(Url(slow.server));
+      const qint64 gap = LongestTickGap(&control, [&] { control.submit(0); });
+      qInfo("%s: longest gap %lld ms", c.name, static_cast<long long>(gap));
+      QVERIFY2(gap <= 100, c.name);
+    }
   }
 };
 

@@ -13,6 +13,8 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -107,6 +109,40 @@ class FormWindowTest : public QObject {
     QCOMPARE(Child<QLabel>(window, "error")->text(),
              QStringLiteral("Error 12029: cannot connect to the server"));
     QCOMPARE(Events(window).last(), QStringLiteral("Error 12029: cannot connect to the server"));
+  }
+
+  // Cancel is enabled only while a transfer runs (Submit then is not) and
+  // stops it; the reply's HTTP status shows beside the result.
+  void cancelStopsASubmissionAndTheStatusShows() {
+    LoopbackServer server([](loopback::Connection& c) {
+      loopback::ReceivedRequest request;
+      if (!c.ReadRequest(request)) return;
+      c.Write("HTTP/1.0 403 Forbidden\r\nContent-Length: 50\r\n\r\nno");
+      c.ReadSome(1, std::chrono::seconds(10));  // stalls until the client goes
+    });
+    FormWindow window(false);
+    auto* cancel = Child<QPushButton>(window, "cancel");
+    auto* submit = Child<QPushButton>(window, "submit");
+    QVERIFY(!cancel->isEnabled());
+    form::Request request;
+    request.url = Url(server);
+    request.plain = true;
+    window.apply(request);
+    bool enabledDuring = false, submitDisabledDuring = false;
+    connect(window.control(), &FormControl::Status, &window, [&](int code) {
+      if (code != 30) return;
+      QTimer::singleShot(200, &window, [&] {
+        enabledDuring = cancel->isEnabled();
+        submitDisabledDuring = !submit->isEnabled();
+        cancel->click();
+      });
+    });
+    QVERIFY(!window.submit());
+    QVERIFY(enabledDuring);
+    QVERIFY(submitDisabledDuring);
+    QVERIFY(!cancel->isEnabled());
+    QCOMPARE(window.lastError(), QStringLiteral("error 12017: the operation was cancelled"));
+    QCOMPARE(Child<QLabel>(window, "httpStatus")->text(), QStringLiteral("HTTP 403"));
   }
 
   // Geometry and options come back in the next window; field values, which may

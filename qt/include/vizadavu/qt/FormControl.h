@@ -9,8 +9,10 @@
 // from inside submit() on the caller's thread.
 //
 // While a transfer runs, submit() keeps the application's event loop turning
-// (QCoreApplication::processEvents on every pass of the one-second pause and
-// after every read), so windows repaint, timers fire and input is handled.
+// (QCoreApplication::processEvents on every pass of the one-second pause, after
+// every read and, with YieldWhileWaiting on as it is by default, every 20 ms or
+// sooner while the network keeps it waiting), so windows repaint, timers fire
+// and input is handled; cancel() from a slot ends the transfer (Error 12017).
 //
 // Nothing a slot or an invokable method does throws. Where the control would
 // throw (std::out_of_range, std::overflow_error, std::logic_error for a submit
@@ -47,6 +49,8 @@ class FormControl : public QWidget {
   Q_PROPERTY(bool Secure_Mode_Off READ Secure_Mode_Off WRITE setSecure_Mode_Off)
   Q_PROPERTY(int SecurityFlags READ SecurityFlags WRITE setSecurityFlags)
   Q_PROPERTY(int ReceiveBufferSize READ ReceiveBufferSize WRITE setReceiveBufferSize)
+  Q_PROPERTY(bool YieldWhileWaiting READ YieldWhileWaiting WRITE setYieldWhileWaiting)
+  Q_PROPERTY(int HttpStatusCode READ HttpStatusCode)
   Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
 
@@ -82,6 +86,13 @@ class FormControl : public QWidget {
   void setSecurityFlags(int flags);
   int ReceiveBufferSize() const;
   void setReceiveBufferSize(int bytes);
+  // True by default (the bare control's default is false): the window stays
+  // live while the server is slow or silent. Clear restores true.
+  bool YieldWhileWaiting() const;
+  void setYieldWhileWaiting(bool yield);
+  // The last reply's status code; 0 before any reply, without a status line,
+  // after Clear. The control never acts on it.
+  int HttpStatusCode() const;
 
   // The whole form table as NAME=VALUE lines, one per field in table order, for
   // Qt Designer's property editor and .ui files. Writing sets FormVarCount to the
@@ -127,6 +138,9 @@ class FormControl : public QWidget {
   // Wipes the reply and resets every member but URL. False (and callFailed)
   // while a transfer runs; nothing is wiped then.
   bool Clear();
+  // Ends the running transfer at the control's next chance: Error 12017, what
+  // arrived stays readable. Does nothing when no transfer runs.
+  void cancel();
 
  signals:
   void EndTransfer();

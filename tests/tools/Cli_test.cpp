@@ -1,12 +1,21 @@
 // The vizadavu program: its command line, exit statuses and output.
 #include "tools/vizadavu/Cli.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/TestPki.h"
 
@@ -110,6 +119,24 @@ TEST(CliTransfer, ErrorsNameTheCodeAndExitNonZero) {
   EXPECT_NE(r.err.find("Status 21"), std::string::npos) << r.err;
 }
 
+// --fail turns a reply of 400 or more into exit status 22; the reply is still written.
+TEST(CliTransfer, FailExitsWith22OnAnHttpError) {
+  struct Case {
+    int status;
+    bool fail;
+    int exit;
+  } cases[] = {
+      {404, false, cli::kExitOk}, {399, true, cli::kExitOk}, {400, true, cli::kExitHttpError}};
+  for (const Case& c : cases) {
+    LoopbackServer server(LoopbackServer::Respond(c.status, "page"));
+    std::vector<std::string> args = {"-p", "http://" + server.HostPort() + "/"};
+    if (c.fail) args.push_back("--fail");
+    const Result r = RunCli(args);
+    EXPECT_EQ(r.status, c.exit) << c.status;
+    EXPECT_EQ(r.out, "page");
+  }
+}
+
 TEST(CliTransfer, DemoShowsEventsAndFieldsReceived) {
   const Result r = RunCli({"--demo"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -132,6 +159,60 @@ TEST(CliProgram, SubmitsFromTheShell) {
   const int status = pclose(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
   EXPECT_EQ(out, "a = 1\nb = x y\n");
+}
+
+// Ctrl-C while the server stalls: the program cancels, says so, exits 130 and
+// leaves the output file as it was, with no temporary beside it.
+TEST(CliProgram, SigintCancelsCleanly) {
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  LoopbackServer server([release](loopback::Connection& c) {
+    loopback::ReceivedRequest request;
+    if (!c.ReadRequest(request)) return;
+    c.Write("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npartial");
+    for (int i = 0; i < 1000 && !release->load(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vizadavu-cli-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string output = (dir / "reply.html").string();
+  { std::ofstream(output) << "previous"; }
+  const std::string errPath = (dir / "stderr").string();
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  const std::string url = "http://" + server.HostPort() + "/";
+  std::vector<std::string> args = {VIZADAVU_PROGRAM, "-p", "-o", output, url};
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, VIZADAVU_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // The pause takes a second; then the body stalls after "partial".
+  while (server.Requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  kill(child, SIGINT);
+  int status = 0;
+  waitpid(child, &status, 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  release->store(true);
+
+  std::ifstream errFile(errPath);
+  const std::string err((std::istreambuf_iterator<char>(errFile)), {});
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == cli::kExitInterrupted) << status << err;
+  EXPECT_EQ(err, "vizadavu: cancelled\n");
+  EXPECT_LT(took, std::chrono::seconds(1));
+  std::ifstream kept(output);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "previous");
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 2);  // reply.html and stderr: no temporary left behind
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

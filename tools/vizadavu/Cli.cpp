@@ -10,6 +10,9 @@
 #include <limits>
 #include <sstream>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "platform/CodePage.h"
 #include "tools/loopback/LoopbackServer.h"
 
@@ -31,6 +34,7 @@ Options:
                        empty lines and lines starting with "#" are skipped
   -o, --output FILE    write the reply to FILE instead of standard output
   -v, --verbose        report each event on standard error as it happens
+      --fail           exit with 22 when the reply's HTTP status is 400 or more
       --demo           submit a sample form to a built-in loopback server
   -h, --help           show this help
 
@@ -43,8 +47,11 @@ Examples:
   vizadavu https://example.test/search --get q=vizadavu
   printf 'a=1\nb=2\n' | vizadavu -p -f - http://127.0.0.1:8080/form -o reply.html
 
-Exit status: 0 after EndTransfer, 1 after Error, 64 usage, 66 unreadable
-field file, 73 unwritable output file.
+Ctrl-C cancels a running transfer; an output file is then left as it was.
+
+Exit status: 0 after EndTransfer, 1 after Error, 22 with --fail after a reply
+whose HTTP status is 400 or more, 64 usage, 66 unreadable field file, 73
+unwritable output file, 130 cancelled by Ctrl-C (SIGINT).
 )";
 
 Long ParseNumber(const std::string& option, const std::string& text) {
@@ -102,8 +109,10 @@ class Host : public vizADAVUEvents, public MessageLoop {
     error_ = TextToUtf8(ErrorMessage);
     if (verbose_) err_ << "vizadavu: " << Elapsed(start_) << " Error " << error_ << "\n";
   }
-  // Called after every read of a chunked reply, among other times.
+  // Called after every read of a chunked reply and every 20 ms of waiting,
+  // among other times.
   void DoEvents() override {
+    if (interrupted_ != nullptr && *interrupted_ != 0 && control_ != nullptr) control_->Cancel();
     if (!receiving_ || !progress_) return;
     ++reads_;
     const auto now = std::chrono::steady_clock::now();
@@ -114,6 +123,11 @@ class Host : public vizADAVUEvents, public MessageLoop {
     shown_ = true;
   }
 
+  // The control to cancel when `interrupted` is set.
+  void Watch(vizADAVU* control, const volatile std::sig_atomic_t* interrupted) {
+    control_ = control;
+    interrupted_ = interrupted;
+  }
   bool ended() const { return ended_; }
   const std::string& error() const { return error_; }
 
@@ -134,6 +148,8 @@ class Host : public vizADAVUEvents, public MessageLoop {
   bool ended_ = false;
   std::uint64_t reads_ = 0;
   std::string error_;
+  vizADAVU* control_ = nullptr;
+  const volatile std::sig_atomic_t* interrupted_ = nullptr;
 };
 
 void ReadFieldFile(const std::string& path, std::istream& stdinStream,
@@ -162,6 +178,8 @@ void ReadFieldFile(const std::string& path, std::istream& stdinStream,
 int Submit(const Options& options, const Environment& env, std::ostream& out) {
   Host host(env.err, options.verbose, options.verbose && env.errIsTerminal);
   vizADAVU control(&host, &host);
+  host.Watch(&control, env.interrupted);
+  control.YieldWhileWaiting = true;  // so Ctrl-C is noticed while the network is slow
   const auto count = options.fields.size();
   if (count > static_cast<std::size_t>(std::numeric_limits<Integer>::max())) {
     throw UsageError("too many fields: " + std::to_string(count) + " (at most 32767)");
@@ -188,18 +206,62 @@ int Submit(const Options& options, const Environment& env, std::ostream& out) {
   } catch (const std::overflow_error&) {
     throw UsageError("--action: " + std::to_string(options.action) + " is outside -32768..32767");
   }
+  if (host.error() == std::to_string(errors::Cancelled)) {
+    control.Clear();
+    env.err << "vizadavu: cancelled\n";
+    return kExitInterrupted;
+  }
   // Whatever arrived is written, also after an error, as the bytes the server sent.
+  const Long status = control.HttpStatusCode();
   const std::string reply =
       TextToAnsi(control.ReceiveBufferSize >= 0 ? control.StringB() : control.ReceiveBuffer());
   out.write(reply.data(), static_cast<std::streamsize>(reply.size()));
   out.flush();
   control.Clear();
 
+  if (host.ended() && options.fail && status >= 400) {
+    env.err << "vizadavu: the server answered with HTTP status " << status << "\n";
+    return kExitHttpError;
+  }
   if (host.ended()) return kExitOk;
   Long code = 0;
   std::from_chars(host.error().data(), host.error().data() + host.error().size(), code);
   env.err << "vizadavu: error " << host.error() << ": " << errors::Describe(code) << "\n";
   return kExitTransferError;
+}
+
+// Writes the reply to a temporary file beside `path` and renames it over `path`
+// once the transfer has ended and the write succeeded, so an interrupted or
+// failed write never leaves a half-written file in its place.
+int SubmitToFile(const Options& options, const Environment& env, const std::string& path) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    env.err << "vizadavu: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+    return kExitCannotCreate;
+  }
+  close(fd);
+  struct RemoveUnlessKept {
+    const std::string& name;
+    bool keep = false;
+    ~RemoveUnlessKept() {
+      if (!keep) std::remove(name.c_str());
+    }
+  } guard{temporary};
+  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+  if (!file) {
+    env.err << "vizadavu: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+    return kExitCannotCreate;
+  }
+  const int status = Submit(options, env, file);
+  file.close();
+  if (status == kExitInterrupted) return status;
+  if (!file || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    env.err << "vizadavu: writing '" << path << "' failed\n";
+    return kExitCannotCreate;
+  }
+  guard.keep = true;
+  return status;
 }
 
 int Demo(const Environment& env) {
@@ -280,6 +342,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "-v" || arg == "--verbose") {
       flag();
       options.verbose = true;
+    } else if (arg == "--fail") {
+      flag();
+      options.fail = true;
     } else if (arg == "--demo") {
       flag();
       options.demo = true;
@@ -314,19 +379,7 @@ int Main(const std::vector<std::string>& args, const Environment& env) {
       options.fields.insert(options.fields.begin(), fromFile.begin(), fromFile.end());
     }
     if (!options.output) return Submit(options, env, env.out);
-    std::ofstream file(*options.output, std::ios::binary | std::ios::trunc);
-    if (!file) {
-      env.err << "vizadavu: cannot write '" << *options.output << "': " << std::strerror(errno)
-              << "\n";
-      return kExitCannotCreate;
-    }
-    const int status = Submit(options, env, file);
-    file.close();
-    if (!file) {
-      env.err << "vizadavu: writing '" << *options.output << "' failed\n";
-      return kExitCannotCreate;
-    }
-    return status;
+    return SubmitToFile(options, env, *options.output);
   } catch (const UsageError& e) {
     env.err << "vizadavu: " << e.what() << "\n" << kUsage << "\n";
     return kExitUsage;

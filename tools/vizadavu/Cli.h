@@ -1,6 +1,7 @@
 // The vizadavu command-line program: submit a form from a shell or a script.
 #pragma once
 
+#include <csignal>
 #include <iosfwd>
 #include <optional>
 #include <stdexcept>
@@ -14,6 +15,8 @@ namespace vizadavu::cli {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitTransferError = 1;  // the transfer ended in Error
+inline constexpr int kExitHttpError = 22;     // --fail: the reply's status was 400 or more
+inline constexpr int kExitInterrupted = 130;  // SIGINT cancelled the transfer
 inline constexpr int kExitUsage = 64;         // bad command line or field file line
 inline constexpr int kExitNoInput = 66;       // the field file cannot be read
 inline constexpr int kExitCannotCreate = 73;  // the output file cannot be written
@@ -25,6 +28,7 @@ struct Options {
   std::optional<std::string> fieldsFile;  // "-" is standard input
   std::optional<std::string> output;
   bool verbose = false;
+  bool fail = false;  // exit 22 when HttpStatusCode >= 400
   bool demo = false;
   bool help = false;
   std::string url;
@@ -47,6 +51,8 @@ struct Environment {
   std::ostream& out;
   std::ostream& err;
   bool errIsTerminal = false;
+  // Set (by a signal handler) to ask for the running transfer to be cancelled.
+  const volatile std::sig_atomic_t* interrupted = nullptr;
 };
 
 // Runs the program; returns its exit status. Never throws.

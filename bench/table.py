@@ -51,6 +51,8 @@ row("chunked read 256 MiB, peak memory", f"{peak:.0f} MiB", "reply text 512 MiB"
     "<= +32 MiB", peak <= 512 + 32)
 c, r = seconds("BM_FormPost_Control"), seconds("BM_FormPost_RawCurl")
 row("form POST, 10 fields", show(c), show(r) + " (easy POST)", f"{c / r:.2f}x time", "<= 1.5x", c / r <= 1.5)
+cpu = run("BM_Submission_Cpu")["cpu_ms_per_transfer"]
+row("CPU per plain loopback submission (1 s pause)", f"{cpu:.1f} ms", "(none)", "-", "<= 20 ms", cpu <= 20)
 m = 64 * 2**20 / seconds("BM_Memset64MiB") / 1e6
 for name, what in (("BM_ClearSingleRead64MiB", "Clear, 64 MiB byte buffer"),
                    ("BM_ClearChunkedText64Mi", "Clear, 64 Mi-character text")):

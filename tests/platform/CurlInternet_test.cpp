@@ -640,7 +640,7 @@ TEST_F(CurlInternetTest, WaitCallbackCadenceAndCancel) {
       EXPECT_EQ(got, 10u);  // what arrived before the cancel stays
       EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
     }
-    EXPECT_EQ(net_.LastError(), inet::kErrorOperationCancelled);
+    EXPECT_EQ(net_.LastError(), codes::Cancelled);
     ASSERT_EQ(calls.size(), 25u);
     auto longest = calls.front() - start;
     for (std::size_t i = 1; i < calls.size(); ++i)
@@ -663,12 +663,12 @@ TEST_F(CurlInternetTest, QueryInfoGivesTheStatusCode) {
     const Handle request = Open(server.Port(), "GET", "/");
     std::uint32_t value = 1;
     EXPECT_FALSE(net_.QueryInfo(request, kStatus, value));  // not sent yet
-    EXPECT_EQ(net_.LastError(), inet::kErrorHeaderNotFound);
+    EXPECT_EQ(net_.LastError(), codes::HeaderNotFound);
     ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
     EXPECT_TRUE(net_.QueryInfo(request, kStatus, value));
     EXPECT_EQ(value, static_cast<std::uint32_t>(status));
     EXPECT_FALSE(net_.QueryInfo(request, inet::kQueryStatusCode, value));
-    EXPECT_EQ(net_.LastError(), inet::kErrorInvalidParameter);
+    EXPECT_EQ(net_.LastError(), codes::InvalidParameter);
     EXPECT_TRUE(net_.CloseHandle(session_));
   }
   LoopbackServer server(LoopbackServer::Reply("no status line here\r\n"));
@@ -678,7 +678,7 @@ TEST_F(CurlInternetTest, QueryInfoGivesTheStatusCode) {
   EXPECT_FALSE(net_.QueryInfo(request, kStatus, value));
   EXPECT_EQ(value, 0u);
   EXPECT_FALSE(net_.QueryInfo(kNullHandle, kStatus, value));
-  EXPECT_EQ(net_.LastError(), inet::kErrorInvalidHandle);
+  EXPECT_EQ(net_.LastError(), codes::InvalidHandle);
 }
 
 }  // namespace

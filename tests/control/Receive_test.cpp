@@ -112,7 +112,9 @@ TEST_F(ReceiveTest, ClearSeedsOnceAndDrawsOncePerBlock) {
     const int readsBefore = clock.reads;
     control.Clear();
     std::vector<std::string> expected;
-    if (c.draws > 0) expected.push_back("seed " + std::to_string((readsBefore + 1) * 100000000ll));
+    // The seed is the clock's reading: 100 ms per read plus the pause's rests.
+    const long long seed = (readsBefore + 1) * 100000000ll + clock.slept.count();
+    if (c.draws > 0) expected.push_back("seed " + std::to_string(seed));
     expected.insert(expected.end(), c.draws, "draw");
     EXPECT_EQ(random.log, expected) << c.replySize << " " << c.receiveBufferSize;
     EXPECT_EQ(clock.reads, readsBefore + (c.draws > 0 ? 1 : 0));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "vizadavu/vizADAVU.h"
@@ -29,7 +30,8 @@ void ClearAfterTransfer(benchmark::State& state, std::size_t replySize, Long rec
   for (auto _ : state) {
     state.PauseTiming();
     net.Restart();
-    vizADAVU control(nullptr, nullptr, platform::Services{&net, &clock, nullptr});
+    vizADAVU control =
+        detail::Testing::Make(nullptr, nullptr, platform::Services{&net, &clock, nullptr});
     control.URL(u"http://127.0.0.1/");
     control.ReceiveBufferSize = receiveBufferSize;
     control.Action(1);
@@ -43,7 +45,8 @@ void ClearAfterTransfer(benchmark::State& state, std::size_t replySize, Long rec
     peakRise = static_cast<double>(bench::PeakResident() - before) / kMiB;
     state.ResumeTiming();
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * replySize));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(static_cast<std::size_t>(state.iterations()) * replySize));
   // Resident memory just before and just after the last Clear, and how far the
   // resident high-water mark rose above "before" during it.
   state.counters["rss_before_MiB"] = residentBefore;
@@ -74,7 +77,8 @@ void BM_Memset64MiB(benchmark::State& state) {
     std::memset(buffer.data(), 0, buffer.size());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * k64MiB));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(static_cast<std::size_t>(state.iterations()) * k64MiB));
 }
 BENCHMARK(BM_Memset64MiB)->Unit(benchmark::kMillisecond);
 

@@ -2,6 +2,7 @@
 #include <curl/curl.h>
 
 #include "bench/BenchSupport.h"
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "vizadavu/vizADAVU.h"
@@ -39,9 +40,11 @@ const Text& MixedText() {
 
 void BM_URLEncode_Control(benchmark::State& state) {
   test::FakeInternet net;
-  vizADAVU control(nullptr, nullptr, platform::Services{&net, nullptr, nullptr});
+  vizADAVU control =
+      detail::Testing::Make(nullptr, nullptr, platform::Services{&net, nullptr, nullptr});
   for (auto _ : state) benchmark::DoNotOptimize(control.URLEncode(MixedText()));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMiB));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(static_cast<std::size_t>(state.iterations()) * kMiB));
 }
 
 void BM_URLEncode_CurlEscape(benchmark::State& state) {
@@ -53,7 +56,8 @@ void BM_URLEncode_CurlEscape(benchmark::State& state) {
     curl_free(escaped);
   }
   curl_easy_cleanup(easy);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kMiB));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(static_cast<std::size_t>(state.iterations()) * kMiB));
 }
 
 BENCHMARK(BM_URLEncode_Control)->Unit(benchmark::kMillisecond);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "bench/BenchSupport.h"
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "vizadavu/vizADAVU.h"
@@ -56,7 +57,8 @@ std::string RawCurl(const std::string& url, const std::string* postBody = nullpt
 }
 
 void Report(benchmark::State& state, std::size_t bytes, long peak, long faults) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(static_cast<std::size_t>(state.iterations()) * bytes));
   state.counters["faults"] =
       benchmark::Counter(static_cast<double>(faults), benchmark::Counter::kAvgIterations);
   state.counters["peak_MiB"] = static_cast<double>(peak) / static_cast<double>(kMiB);
@@ -71,7 +73,8 @@ void ControlRead(benchmark::State& state, bool chunked) {
   long peak = 0;
   const long faults = PageFaults();
   for (auto _ : state) {
-    vizADAVU control(&events, nullptr, platform::Services{nullptr, &clock, nullptr});
+    vizADAVU control =
+        detail::Testing::Make(&events, nullptr, platform::Services{nullptr, &clock, nullptr});
     control.Secure_Mode_Off = true;
     control.URL(url);
     control.ReceiveBufferSize = chunked ? -1 : static_cast<Long>(bytes);
@@ -131,7 +134,8 @@ double CpuSeconds(const rusage& usage) {
 void BM_FormPost_Control(benchmark::State& state) {
   test::FakeClock clock;
   Events events;
-  vizADAVU control(&events, nullptr, platform::Services{nullptr, &clock, nullptr});
+  vizADAVU control =
+      detail::Testing::Make(&events, nullptr, platform::Services{nullptr, &clock, nullptr});
   const Text url = Utf8ToText(UrlFor(0));
   for (auto _ : state) {
     control.Secure_Mode_Off = true;

@@ -39,7 +39,7 @@ Text vizADAVU::StringB() const {
 }
 
 void vizADAVU::Clear() {
-  State& s = *state_;
+  detail::State& s = *state_;
   if (s.transferRunning) throw std::logic_error("Clear: a transfer is running on this control");
 
   // Exactly the storage that held reply data gets random values: the bytes the

@@ -69,7 +69,6 @@ void SecretText::Release() noexcept {
   // Only the first size_ characters were ever written (Wipe zeroes what it drops).
   const std::size_t bytes = capacity_ * sizeof(char16_t);
   platform::SecureWipe(data_, size_ * sizeof(char16_t));
-  if (platform::g_freedBlockHook != nullptr) platform::g_freedBlockHook(data_, bytes);
   if (mapped_) {
     memory_->Unmap(data_, bytes);
   } else {
@@ -118,7 +117,6 @@ void SecretBytes::Release() noexcept {
   if (data_ == nullptr) return;
   // Bytes past dirty_ were never written and are still zero.
   platform::SecureWipe(data_, dirty_);
-  if (platform::g_freedBlockHook != nullptr) platform::g_freedBlockHook(data_, size_);
   if (mapBytes_ > 0) {
     memory_->Unmap(data_, mapBytes_);
   } else {

@@ -32,7 +32,7 @@ struct FormVar {
 };
 using FormTable = std::vector<FormVar, platform::WipingAllocator<FormVar>>;
 
-struct vizADAVU::State {
+struct detail::State {
   State(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services);
 
   // Host-facing collaborators.
@@ -68,7 +68,7 @@ struct vizADAVU::State {
 
 namespace detail {
 // Runs one transfer with the Integer value of Action; reports through events.
-void RunTransfer(vizADAVU& control, vizADAVU::State& s, Integer action);
+void RunTransfer(vizADAVU& control, State& s, Integer action);
 }  // namespace detail
 
 }  // namespace vizadavu

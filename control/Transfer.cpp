@@ -50,7 +50,7 @@ struct HostAbort {};
 
 class Transfer {
  public:
-  Transfer(vizADAVU& control, vizADAVU::State& s) : control_(control), s_(s) {
+  Transfer(vizADAVU& control, State& s) : control_(control), s_(s) {
     s_.cancelRequested = false;
     s_.HttpStatusCode = 0;
     s_.transferRunning = true;
@@ -264,7 +264,7 @@ class Transfer {
   }
 
   vizADAVU& control_;
-  vizADAVU::State& s_;
+  State& s_;
   Handle session_ = platform::kNullHandle;
   Handle connection_ = platform::kNullHandle;
   Handle request_ = platform::kNullHandle;
@@ -275,7 +275,7 @@ class Transfer {
 
 }  // namespace
 
-void RunTransfer(vizADAVU& control, vizADAVU::State& s, Integer action) {
+void RunTransfer(vizADAVU& control, State& s, Integer action) {
   Transfer transfer(control, s);
   transfer.Run(action);
 }

@@ -36,11 +36,14 @@ void Assign(Text& to, const Text& from) {
 
 }  // namespace
 
-vizADAVU::State::State(vizADAVUEvents* events_, MessageLoop* loop_,
-                       const platform::Services& services)
+detail::State::State(vizADAVUEvents* events_, MessageLoop* loop_,
+                     const platform::Services& services)
     : events(events_),
       loop(loop_),
-      ownInternet(services.internet ? nullptr : platform::MakeCurlInternet()),
+      ownInternet(services.internet
+                      ? nullptr
+                      : platform::MakeCurlInternet(services.memory ? *services.memory
+                                                                   : platform::SystemMemory())),
       internet(services.internet ? *services.internet : *ownInternet),
       clock(services.clock ? *services.clock : ownClock),
       random(services.random ? *services.random : ownRandom),
@@ -51,7 +54,7 @@ vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop)
     : vizADAVU(events, loop, platform::Services{}) {}
 
 vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services)
-    : state_(std::make_unique<State>(events, loop, services)) {}
+    : state_(std::make_unique<detail::State>(events, loop, services)) {}
 
 vizADAVU::~vizADAVU() = default;
 

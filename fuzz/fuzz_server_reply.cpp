@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "control/Testing.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
@@ -39,10 +40,7 @@ class Counter : public vizadavu::vizADAVUEvents {
   void EndTransfer() override { ++ends; }
   void Error(const vizadavu::Text& message) override {
     ++errors;
-    const std::string digits = vizadavu::TextToAnsi(message);
-    char* end = nullptr;
-    lastCode = static_cast<vizadavu::Long>(std::strtol(digits.c_str(), &end, 10));
-    if (digits.empty() || *end != '\0') lastCode = -1;
+    lastCode = vizadavu::errors::CodeOf(message).value_or(-1);
   }
 };
 
@@ -50,7 +48,8 @@ class Harness {
  public:
   Harness()
       : server_([this](vizadavu::loopback::Connection& c) { Serve(c); }),
-        control_(&events, nullptr, vizadavu::platform::Services{nullptr, &clock_, nullptr}) {
+        control_(vizadavu::detail::Testing::Make(
+            &events, nullptr, vizadavu::platform::Services{nullptr, &clock_, nullptr})) {
     const std::string url = "http://" + server_.HostPort() + "/";
     control_.URL(vizadavu::Text(url.begin(), url.end()));
   }

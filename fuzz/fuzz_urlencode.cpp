@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "control/Testing.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
@@ -19,7 +20,7 @@ constexpr const char* kTarget = "fuzz_urlencode";
 const vizadavu::vizADAVU& Control() {
   // A fake internet boundary, so the control never starts libcurl.
   static vizadavu::test::FakeInternet internet;
-  static const vizadavu::vizADAVU control(
+  static const vizadavu::vizADAVU control = vizadavu::detail::Testing::Make(
       nullptr, nullptr, vizadavu::platform::Services{&internet, nullptr, nullptr});
   return control;
 }

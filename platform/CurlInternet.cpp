@@ -73,6 +73,8 @@ constexpr R FailureValue() {
 }  // namespace
 
 struct CurlInternet::Impl {
+  explicit Impl(Memory& memory_) : memory(memory_) {}
+  Memory& memory;  // staging buffers for reply bytes
   std::mutex mutex;
   std::atomic<ErrorCode> lastError{codes::None};
   std::map<Handle, std::unique_ptr<Node>> nodes;
@@ -119,12 +121,12 @@ struct CurlInternet::Impl {
   }
 };
 
-CurlInternet::CurlInternet() : impl_(std::make_unique<Impl>()) {}
+CurlInternet::CurlInternet(Memory& memory) : impl_(std::make_unique<Impl>(memory)) {}
 
 CurlInternet::~CurlInternet() = default;
 
-std::unique_ptr<Internet> MakeCurlInternet() {
-  return std::make_unique<CurlInternet>();
+std::unique_ptr<Internet> MakeCurlInternet(Memory& memory) {
+  return std::make_unique<CurlInternet>(memory);
 }
 
 Handle CurlInternet::OpenSession(std::string_view agent, std::uint32_t accessType) {
@@ -269,6 +271,7 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
     setup.headers = &node->headers;
     setup.timeouts = node->timeouts;
     setup.waitCallback = node->waitCallback;
+    setup.memory = &impl_->memory;
     ErrorCode error = codes::None;
     node->transfer = CurlTransfer::Start(setup, body, error);
     if (error == codes::None) error = node->transfer->AwaitHeaders();

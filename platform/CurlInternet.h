@@ -55,12 +55,14 @@
 #include <memory>
 
 #include "platform/Internet.h"
+#include "platform/Memory.h"
 
 namespace vizadavu::platform {
 
 class CurlInternet final : public Internet {
  public:
-  CurlInternet();
+  // Reply bytes that arrive ahead of a read wait in blocks from memory.
+  explicit CurlInternet(Memory& memory = SystemMemory());
   ~CurlInternet() override;
   CurlInternet(const CurlInternet&) = delete;
   CurlInternet& operator=(const CurlInternet&) = delete;
@@ -88,7 +90,7 @@ class CurlInternet final : public Internet {
   std::unique_ptr<Impl> impl_;
 };
 
-// The built-in internet boundary.
-std::unique_ptr<Internet> MakeCurlInternet();
+// The built-in internet boundary, staging reply bytes in blocks from memory.
+std::unique_ptr<Internet> MakeCurlInternet(Memory& memory = SystemMemory());
 
 }  // namespace vizadavu::platform

@@ -61,8 +61,8 @@ CurlTransfer::~CurlTransfer() {
 
 void CurlTransfer::ReleaseStage() noexcept {
   if (stage_ != nullptr) {
-    WipeBeforeFree(stage_, stageCap_);
-    delete[] stage_;
+    SecureWipe(stage_, stageCap_);
+    memory_->Free(stage_);
   }
   stage_ = nullptr;
   stageCap_ = stageBegin_ = stageEnd_ = 0;
@@ -106,7 +106,7 @@ std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count
   const std::size_t rest = n - direct;
   if (rest > t.stageCap_) {
     // Larger than libcurl's documented maximum delivery; grow to hold it.
-    auto* bigger = new (std::nothrow) std::uint8_t[rest];
+    auto* bigger = static_cast<std::uint8_t*>(t.memory_->Allocate(rest, false));
     if (bigger == nullptr) {
       t.error_ = codes::NotEnoughMemory;
       return 0;  // fails the transfer with CURLE_WRITE_ERROR

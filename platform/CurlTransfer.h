@@ -22,6 +22,7 @@
 #include "platform/CurlSecurity.h"
 #include "platform/ErrorCodes.h"
 #include "platform/Internet.h"
+#include "platform/Memory.h"
 #include "platform/ReplyFraming.h"
 
 namespace vizadavu::platform {
@@ -46,6 +47,7 @@ struct TransferSetup {
   const std::vector<std::string>* headers = nullptr;  // "Name: value"
   Timeouts timeouts;
   WaitCallback waitCallback;  // called while a send or read blocks; may be empty
+  Memory* memory = nullptr;   // where reply bytes wait ahead of a read; null: the system's
 };
 
 class CurlTransfer {
@@ -92,6 +94,7 @@ class CurlTransfer {
   WaitCallback waitCallback_;
 
   // Body bytes delivered by libcurl but not yet read: [stageBegin_, stageEnd_).
+  Memory* memory_ = nullptr;  // the staging buffer's, wiped before it goes back
   std::uint8_t* stage_ = nullptr;
   std::size_t stageCap_ = 0;
   std::size_t stageBegin_ = 0;

@@ -40,7 +40,8 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
                                   std::optional<std::string_view> body) {
   timeouts_ = setup.timeouts;
   waitCallback_ = setup.waitCallback;
-  stage_ = new (std::nothrow) std::uint8_t[kStageSize];
+  memory_ = setup.memory != nullptr ? setup.memory : &SystemMemory();
+  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(kStageSize, false));
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();
   if (stage_ == nullptr || multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;

@@ -4,8 +4,6 @@
 
 namespace vizadavu::platform {
 
-FreedBlockHook g_freedBlockHook = nullptr;
-
 void SecureWipe(void* data, std::size_t size) noexcept {
   if (data == nullptr || size == 0) return;
   std::memset(data, 0, size);

@@ -11,17 +11,6 @@ namespace vizadavu::platform {
 // Overwrites memory with zeros in a way the optimiser cannot remove.
 void SecureWipe(void* data, std::size_t size) noexcept;
 
-// Test hook: called with every secret block just before it is freed, after the
-// wipe. Null in normal use.
-using FreedBlockHook = void (*)(const void* data, std::size_t size);
-extern FreedBlockHook g_freedBlockHook;
-
-// Wipes a block about to be freed and shows it to the hook.
-inline void WipeBeforeFree(void* data, std::size_t size) noexcept {
-  SecureWipe(data, size);
-  if (g_freedBlockHook != nullptr && data != nullptr) g_freedBlockHook(data, size);
-}
-
 // An allocator whose every block is wiped before it goes back, for containers
 // that hold secrets: the old blocks a growing string or vector leaves behind
 // are wiped too.
@@ -33,7 +22,7 @@ struct WipingAllocator {
   WipingAllocator(const WipingAllocator<U>&) noexcept {}
   T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
   void deallocate(T* p, std::size_t n) noexcept {
-    WipeBeforeFree(p, n * sizeof(T));
+    SecureWipe(p, n * sizeof(T));
     std::allocator<T>{}.deallocate(p, n);
   }
   template <class U>

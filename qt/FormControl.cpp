@@ -56,7 +56,8 @@ struct FormControl::Core final : vizADAVUEvents, MessageLoop {
 
   void Status(Long StatusCode, const Text& Description) override {
     if (widget == nullptr) return;
-    widget->SetPhase(StatusCode == 21 ? Phase::Sending : Phase::Receiving);
+    widget->SetPhase(StatusCode == vizadavu::status::SendingRequest ? Phase::Sending
+                                                                    : Phase::Receiving);
     if (widget != nullptr) emit widget->Status(StatusCode, ToQString(Description));
   }
   void EndTransfer() override {
@@ -221,10 +222,9 @@ QString FormControl::URLEncode(const QString& raw) const {
 }
 
 QString FormControl::describeError(const QString& errorMessage) {
-  bool ok = false;
-  const int code = errorMessage.trimmed().toInt(&ok);
+  const std::optional<Long> code = vizadavu::errors::CodeOf(ToText(errorMessage.trimmed()));
   const std::string_view meaning =
-      ok ? vizadavu::errors::Describe(code) : std::string_view("unknown error");
+      code ? vizadavu::errors::Describe(*code) : std::string_view("unknown error");
   return QStringLiteral("error %1: %2")
       .arg(errorMessage.trimmed(),
            QString::fromUtf8(meaning.data(), static_cast<qsizetype>(meaning.size())));

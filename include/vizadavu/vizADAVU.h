@@ -8,8 +8,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "vizadavu/Export.h"
 
 namespace vizadavu {
 
@@ -37,28 +40,41 @@ inline constexpr Long Cancelled = 12017;  // the host called Cancel
 
 // A short English description of a code ("cannot connect to the server"), or
 // "unknown error" for a code this library never produces.
-std::string_view Describe(Long code) noexcept;
+VIZADAVU_EXPORT std::string_view Describe(Long code) noexcept;
+
+// The code an Error event's message carries: decimal digits with an optional
+// leading '-', nothing else (no spaces, no sign '+'), within the range of Long.
+// Anything else gives no code.
+VIZADAVU_EXPORT std::optional<Long> CodeOf(const Text& ErrorMessage);
 }  // namespace errors
+
+// The codes of the Status event, in the order they are raised.
+namespace status {
+inline constexpr Long SendingRequest = 21;  // the form body is about to go out
+inline constexpr Long RequestSent = 30;     // sent; the reply is read next
+}  // namespace status
 
 // The host's event sink. Events are raised synchronously from inside the
 // assignment of Action, on the caller's thread.
-class vizADAVUEvents {
+class VIZADAVU_EXPORT vizADAVUEvents {
  public:
   virtual ~vizADAVUEvents() = default;
   // The transfer ended and the whole reply was read.
   virtual void EndTransfer() {}
-  // Progress: 21 before the request is sent, 30 after; Description is empty.
+  // Progress: status::SendingRequest, then status::RequestSent; Description
+  // is empty.
   virtual void Status(Long StatusCode, const Text& Description) {
     (void)StatusCode;
     (void)Description;
   }
-  // The transfer failed; ErrorMessage is the decimal error code (see errors).
+  // The transfer failed; ErrorMessage is the decimal error code (see errors,
+  // errors::CodeOf).
   virtual void Error(const Text& ErrorMessage) { (void)ErrorMessage; }
 };
 
 // The form container's message loop. DoEvents processes every waiting message
 // and returns at once when there is none.
-class MessageLoop {
+class VIZADAVU_EXPORT MessageLoop {
  public:
   virtual ~MessageLoop() = default;
   virtual void DoEvents() = 0;
@@ -67,26 +83,26 @@ class MessageLoop {
 namespace platform {
 struct Services;
 }
+namespace detail {
+struct State;
+struct Testing;
+}  // namespace detail
 
 // Conversions for Linux hosts, which speak UTF-8. Invalid input (malformed
 // UTF-8, unpaired surrogates) becomes U+FFFD; nothing is dropped silently.
-Text Utf8ToText(std::string_view utf8);
-std::string TextToUtf8(const Text& text);
+VIZADAVU_EXPORT Text Utf8ToText(std::string_view utf8);
+VIZADAVU_EXPORT std::string TextToUtf8(const Text& text);
 
 // The control's code page (Windows-1252, lossless for all 256 byte values).
 // TextToAnsi turns a character with no code into "?": one "?" for a character
 // outside the Basic Multilingual Plane (a surrogate pair), and one for an
 // unpaired surrogate.
-Text AnsiToText(std::string_view bytes);
-std::string TextToAnsi(const Text& text);
+VIZADAVU_EXPORT Text AnsiToText(std::string_view bytes);
+VIZADAVU_EXPORT std::string TextToAnsi(const Text& text);
 
-class vizADAVU {
+class VIZADAVU_EXPORT vizADAVU {
  public:
   explicit vizADAVU(vizADAVUEvents* events = nullptr, MessageLoop* loop = nullptr);
-  // Same, with the platform services (internet boundary, clock, random generator)
-  // taken from services; a null service means the built-in one. The services
-  // must outlive the control.
-  vizADAVU(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services);
   ~vizADAVU();
   vizADAVU(const vizADAVU&) = delete;
   vizADAVU& operator=(const vizADAVU&) = delete;
@@ -130,10 +146,14 @@ class vizADAVU {
   static constexpr int Width() { return 32; }
   static constexpr int Height() { return 32; }
 
-  struct State;
-
  private:
-  std::unique_ptr<State> state_;
+  friend struct detail::Testing;
+  // Same as the public constructor, with the platform services taken from
+  // services (a null service means the built-in one).
+  VIZADAVU_NO_EXPORT vizADAVU(vizADAVUEvents* events, MessageLoop* loop,
+                              const platform::Services& services);
+
+  std::unique_ptr<detail::State> state_;
 };
 
 }  // namespace vizadavu

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "FormWindow.h"
+#include "vizadavu/Version.h"
 
 #ifdef VIZADAVU_FORM_DEMO_SERVER
 #include "tools/loopback/LoopbackServer.h"
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("vizADAVU"));
   QApplication::setApplicationName(QStringLiteral("vizadavu-form"));
-  QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+  QApplication::setApplicationVersion(QStringLiteral(VIZADAVU_VERSION));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(

@@ -30,8 +30,21 @@ uses_prefix() {
 case $mode in
   subdir)
     cmake -S "$here" -B "$work/build" -G Ninja -DVIZADAVU_SOURCE_DIR="$tree" \
-      -DBUILD_SHARED_LIBS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+      -DBUILD_SHARED_LIBS=ON -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
     cmake --build "$work/build" >/dev/null
+    # A host that adds the tree gets no -Werror from it.
+    if grep -F -- -Werror "$work/build/compile_commands.json"; then
+      echo "the add_subdirectory build compiles with -Werror"; exit 1
+    fi
+    # The shared library exports the public API and nothing else: no internals,
+    # no libcurl or OpenSSL symbols.
+    so=$(find "$work/build" -name 'libvizadavu.so.*' -type f | head -n 1)
+    exports=$(nm -DC --defined-only "$so")
+    grep -q 'vizadavu::vizADAVU::Action(int)' <<<"$exports" ||
+      { echo "$so does not export the public API:"; echo "$exports"; exit 1; }
+    if grep -Ei 'vizadavu::(detail|platform)|curl|ssl|crypto|evp_' <<<"$exports"; then
+      echo "$so exports the symbols above, which are not public API"; exit 1
+    fi
     consumers=("$work/build/consumer") ;;
   package | package-root)
     prefix=$tree qt=ON

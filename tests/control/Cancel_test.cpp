@@ -5,6 +5,7 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Recorder.h"
@@ -18,7 +19,9 @@ using Calls = std::vector<std::string>;
 
 class CancelTest : public ::testing::Test {
  protected:
-  CancelTest() : control(&recorder, &recorder, platform::Services{&net, &clock, nullptr}) {
+  CancelTest()
+      : control(detail::Testing::Make(&recorder, &recorder,
+                                      platform::Services{&net, &clock, nullptr})) {
     control.URL(u"http://example.test/form");
     control.Secure_Mode_Off = true;
     net.clock = &clock;

@@ -4,6 +4,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "vizadavu/vizADAVU.h"
@@ -14,7 +15,8 @@ namespace {
 class ControlTest : public ::testing::Test {
  protected:
   FakeInternet net;
-  vizADAVU control{nullptr, nullptr, platform::Services{&net, nullptr, nullptr}};
+  vizADAVU control =
+      detail::Testing::Make(nullptr, nullptr, platform::Services{&net, nullptr, nullptr});
 };
 
 TEST_F(ControlTest, NewControlStartsEmpty) {
@@ -94,6 +96,38 @@ TEST(Errors, EveryCodeHasItsOwnDescription) {
     EXPECT_TRUE(seen.insert(errors::Describe(code)).second) << code;
   }
   for (Long other : {0, -1, 12006, 2147483647}) EXPECT_EQ(errors::Describe(other), "unknown error");
+}
+
+TEST(Errors, CodeOfReadsOnlyAWholeDecimalLong) {
+  const struct {
+    Text message;
+    std::optional<Long> code;
+  } rows[] = {
+      {u"12029", 12029},
+      {u"8", 8},
+      {u"0", 0},
+      {u"-0", 0},
+      {u"-1", -1},
+      {u"007", 7},
+      {u"2147483647", 2147483647},
+      {u"-2147483648", -2147483647 - 1},
+      {u"2147483648", {}},
+      {u"-2147483649", {}},
+      {u"99999999999999999999", {}},
+      {u"", {}},
+      {u"-", {}},
+      {u"+5", {}},
+      {u" 5", {}},
+      {u"5 ", {}},
+      {u"12029x", {}},
+      {u"1-2", {}},
+      {u"--1", {}},
+      {u"\uFF11", {}},  // a full-width digit
+      {Text(u"12\0", 3), {}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(errors::CodeOf(row.message), row.code) << TextToUtf8(row.message);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "control/Testing.h"
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
@@ -54,7 +55,9 @@ class EndToEndTest : public ::testing::Test {
   // The pause is skipped with a fake clock; the internet layer is the real one.
   FakeClock clock{std::chrono::milliseconds(500)};
   Recorder recorder;
-  vizADAVU control{&recorder, &recorder, platform::Services{nullptr, &clock, nullptr}};
+  WatchedMemory memory;  // sees the staging buffer and the reply's storage
+  vizADAVU control = detail::Testing::Make(&recorder, &recorder,
+                                           platform::Services{nullptr, &clock, nullptr, &memory});
 
   void Submit(const Text& url, Long action = 1) {
     recorder.events.clear();
@@ -205,12 +208,12 @@ TEST_F(EndToEndTest, NoFreedBlockKeepsTheReplyAfterClear) {
   LoopbackServer server(LoopbackServer::Respond(200, body));
   control.Secure_Mode_Off = true;
   g_freed.clear();
-  platform::g_freedBlockHook = [](const void* data, std::size_t size) {
+  memory.onFree = [](const void* data, std::size_t size) {
     g_freed.emplace_back(static_cast<const char*>(data), size);
   };
   Submit(Url("http", server, "/"));
   control.Clear();
-  platform::g_freedBlockHook = nullptr;
+  memory.onFree = nullptr;
   EXPECT_EQ(recorder.events, kSuccess);
   EXPECT_GT(g_freed.size(), 3u);  // the staging buffer and the blocks the text outgrew
   for (const std::string& block : g_freed) {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "control/Testing.h"
 #include "platform/CurlInternet.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
@@ -163,7 +164,8 @@ struct Outcome {
 Outcome Submit(const LoopbackServer& server, Long mode, bool tls, bool bigBody) {
   FakeClock clock{500ms};  // skips the one-second pause
   Recorder recorder;
-  vizADAVU control(&recorder, &recorder, platform::Services{nullptr, &clock, nullptr});
+  vizADAVU control =
+      detail::Testing::Make(&recorder, &recorder, platform::Services{nullptr, &clock, nullptr});
   control.Secure_Mode_Off = !tls;
   control.ReceiveBufferSize = mode;
   control.URL(Utf8ToText((tls ? "https://" : "http://") + server.HostPort() + "/form"));
@@ -229,7 +231,8 @@ class FaultsTimeout : public ::testing::Test {
 
   // Sends, then reads `size` bytes at a time until the body ends or a read
   // fails. Returns the error (0 when the body ended) and appends what arrived.
-  std::uint32_t Exchange(const LoopbackServer& server, std::uint32_t size, std::string& body) {
+  platform::ErrorCode Exchange(const LoopbackServer& server, std::uint32_t size,
+                               std::string& body) {
     const platform::Handle request = Open(server);
     if (!net_.SendRequest(request, std::nullopt)) return net_.LastError();
     std::vector<std::uint8_t> buffer(size);
@@ -287,7 +290,7 @@ TEST_F(FaultsTimeout, SilenceAfterOrInsideTheHeadersOrChunkedBodyTimesOut) {
     LoopbackServer server(Trickle({s.sent}, 0ms));
     std::string body;
     const auto start = SteadyClock::now();
-    EXPECT_EQ(Exchange(server, s.readSize, body), 12002u);
+    EXPECT_EQ(Exchange(server, s.readSize, body), 12002);
     const auto elapsed = SteadyClock::now() - start;
     EXPECT_TRUE(body == s.kept) << body.size();
     EXPECT_GE(elapsed, std::chrono::milliseconds(kTimeoutMs - 20));
@@ -305,7 +308,7 @@ TEST_F(FaultsTimeout, SteadyTrickleThroughHeadersAndChunkFramingNeverTimesOut) {
     LoopbackServer server(Trickle(Split(reply, 3), 40ms));
     std::string body;
     const auto start = SteadyClock::now();
-    EXPECT_EQ(Exchange(server, readSize, body), 0u);
+    EXPECT_EQ(Exchange(server, readSize, body), 0);
     EXPECT_EQ(body, "abcdefg");
     EXPECT_GE(SteadyClock::now() - start, std::chrono::milliseconds(3 * kTimeoutMs));
     net_.CloseHandle(session_);

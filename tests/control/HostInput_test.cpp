@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Recorder.h"
@@ -19,7 +20,8 @@ constexpr Long kLongMax = std::numeric_limits<Long>::max();
 
 TEST(HostInput, MembersAtAndPastTheirBounds) {
   FakeInternet net;
-  vizADAVU control(nullptr, nullptr, platform::Services{&net, nullptr, nullptr});
+  vizADAVU control =
+      detail::Testing::Make(nullptr, nullptr, platform::Services{&net, nullptr, nullptr});
   for (Long bad : {32768, -32769, kLongMin, kLongMax}) {
     EXPECT_THROW(control.FormVarCount(bad), std::overflow_error) << bad;
     EXPECT_THROW(control.FormVarNames(bad), std::overflow_error) << bad;
@@ -62,7 +64,8 @@ class HostInputTransfer : public ::testing::Test {
   LoopbackServer server{LoopbackServer::FormEcho()};
   FakeClock clock;
   Recorder recorder;
-  vizADAVU control{&recorder, nullptr, platform::Services{nullptr, &clock, nullptr}};
+  vizADAVU control =
+      detail::Testing::Make(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
   const std::string base = "http://" + server.HostPort();
 };
 

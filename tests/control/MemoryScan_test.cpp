@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "control/Testing.h"
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
@@ -44,7 +45,8 @@ class Secret {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     Secret s;
-    for (std::size_t i = 0; i < n; ++i) s.Push(kAlphabet[rng() % 62], rng);
+    for (std::size_t i = 0; i < n; ++i)
+      s.Push(static_cast<std::uint8_t>(kAlphabet[rng() % 62]), rng);
     return s;
   }
   std::size_t size() const { return masked_.size(); }
@@ -128,7 +130,8 @@ std::vector<int> CountInMemory(const std::vector<const Secret*>& patterns) {
         const Secret& p = *patterns[k];
         const std::uint8_t* s = chunk;
         while (s < chunk + starts) {
-          s = static_cast<const std::uint8_t*>(std::memchr(s, p.At(0), chunk + starts - s));
+          s = static_cast<const std::uint8_t*>(
+              std::memchr(s, p.At(0), static_cast<std::size_t>(chunk + starts - s)));
           if (s == nullptr) break;
           std::size_t i = 1;
           while (i < p.size() && s + i < chunk + n && s[i] == p.At(i)) ++i;
@@ -181,7 +184,7 @@ class ChildServer {
     try {
       std::string body;
       for (int copy = 0; copy < 40; ++copy) {
-        body.append(37 + copy, '.');
+        body.append(static_cast<std::size_t>(37 + copy), '.');
         for (std::size_t i = 0; i < marker.size(); ++i)
           body.push_back(static_cast<char>(marker.At(i)));
       }
@@ -262,7 +265,7 @@ TEST_P(MemoryScan, NothingOfTheReplyOrTheFormOutlivesClearOrTheControl) {
   FakeClock clock;
   Recorder recorder;
   auto control =
-      std::make_unique<vizADAVU>(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
+      detail::Testing::New(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
   auto submit = [&] {
     control->Secure_Mode_Off = !mode.tls;
     control->URL(Utf8ToText(url));
@@ -303,9 +306,9 @@ TEST_P(MemoryScan, NothingOfTheReplyOrTheFormOutlivesClearOrTheControl) {
 INSTANTIATE_TEST_SUITE_P(PlainAndTls, MemoryScan,
                          ::testing::Values(Mode{false, -1}, Mode{false, 8192}, Mode{true, -1},
                                            Mode{true, 8192}),
-                         [](const ::testing::TestParamInfo<Mode>& info) {
-                           return std::string(info.param.tls ? "Tls" : "Plain") +
-                                  (info.param.receiveBufferSize < 0 ? "Chunked" : "SingleRead");
+                         [](const ::testing::TestParamInfo<Mode>& param) {
+                           return std::string(param.param.tls ? "Tls" : "Plain") +
+                                  (param.param.receiveBufferSize < 0 ? "Chunked" : "SingleRead");
                          });
 
 }  // namespace

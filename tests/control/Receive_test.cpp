@@ -10,6 +10,7 @@
 
 #include "control/Random.h"
 #include "control/ReplyStorage.h"
+#include "control/Testing.h"
 #include "platform/CodePage.h"
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
@@ -48,7 +49,9 @@ class ReceiveTest : public ::testing::Test {
   FakeClock clock{std::chrono::milliseconds(100)};
   ScriptedRandom random;
   Recorder recorder;
-  vizADAVU control{&recorder, nullptr, platform::Services{&net, &clock, &random}};
+  WatchedMemory memory;
+  vizADAVU control =
+      detail::Testing::Make(&recorder, nullptr, platform::Services{&net, &clock, &random, &memory});
 };
 
 TEST_F(ReceiveTest, SingleReadViews) {
@@ -168,9 +171,9 @@ TEST_F(ReceiveTest, ClearLeavesCapacityThatHeldNothingUntouched) {
   // 1 GiB: a fresh mapping of its own, too large to be kept for reuse.
   Transfer("hello", Long{1} << 30);
   ResidentPages::pages = ResidentPages::blockBytes = 0;
-  platform::g_freedBlockHook = &ResidentPages::Hook;
+  memory.onFree = &ResidentPages::Hook;
   control.Clear();
-  platform::g_freedBlockHook = nullptr;
+  memory.onFree = nullptr;
   EXPECT_GT(ResidentPages::blockBytes, std::size_t{1} << 30);
   // The written bytes' page, or the one huge page around them; never the rest.
   const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -247,7 +250,7 @@ std::string Utf16Bytes(std::string_view ascii) {
 
 TEST_F(ReceiveTest, NothingFreedStillHoldsTheReply) {
   FreedBlocks::blocks.clear();
-  platform::g_freedBlockHook = &FreedBlocks::Hook;
+  memory.onFree = &FreedBlocks::Hook;
   const std::string marker = "S3cr3t-r3ply!";
   std::string reply;
   while (reply.size() < 300000) reply += marker;  // grows the text through many blocks
@@ -257,7 +260,7 @@ TEST_F(ReceiveTest, NothingFreedStillHoldsTheReply) {
   Transfer(reply, static_cast<Long>(reply.size()));
   Transfer("short", -1);  // replacing the byte buffer frees the old one
   control.Clear();
-  platform::g_freedBlockHook = nullptr;
+  memory.onFree = nullptr;
 
   EXPECT_GT(FreedBlocks::blocks.size(), 5u);
   EXPECT_FALSE(FreedBlocks::Holds(marker));

@@ -5,6 +5,7 @@
 #include <random>
 #include <thread>
 
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Process.h"
@@ -19,7 +20,8 @@ TEST(Resources, ThousandTransfersLeaveDescriptorsAndMemoryFlat) {
   LoopbackServer server(LoopbackServer::FormEcho());
   FakeClock clock;
   Recorder recorder;
-  vizADAVU control(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
+  vizADAVU control =
+      detail::Testing::Make(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
   const Text url = Utf8ToText("http://" + server.HostPort() + "/r");
   auto transfer = [&](int i) {
     control.Secure_Mode_Off = true;
@@ -68,9 +70,11 @@ TEST(Resources, EveryHandleClosedExactlyOnceWhateverFails) {
   for (int round = 0; round < 300; ++round) {
     FakeInternet net;
     net.reply = std::string(random() % 6000, 'x');
-    net.FailOn(methods[random() % std::size(methods)], 12000 + random() % 200,
-               1 + static_cast<int>(random() % 3), random() % 100);
-    vizADAVU control(&recorder, nullptr, platform::Services{&net, &clock, nullptr});
+    net.FailOn(methods[random() % std::size(methods)],
+               static_cast<platform::ErrorCode>(12000 + random() % 200),
+               1 + static_cast<int>(random() % 3), static_cast<std::uint32_t>(random() % 100));
+    vizADAVU control =
+        detail::Testing::Make(&recorder, nullptr, platform::Services{&net, &clock, nullptr});
     control.URL(u"http://example.test/");
     control.ReceiveBufferSize = (round % 3 == 0) ? 100 : -1;
     recorder.events.clear();
@@ -99,7 +103,8 @@ TEST(Resources, ControlsOnSeveralThreadsRunIndependently) {
     threads.emplace_back([&, t] {
       FakeClock clock;
       Recorder recorder;
-      vizADAVU control(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
+      vizADAVU control =
+          detail::Testing::Make(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
       for (int i = 0; i < kTransfers; ++i) {
         control.Secure_Mode_Off = true;
         control.URL(Utf8ToText(url));
@@ -108,7 +113,8 @@ TEST(Resources, ControlsOnSeveralThreadsRunIndependently) {
         const std::string who = std::to_string(t) + "-" + std::to_string(i);
         control.FormVarValues(1, Utf8ToText(who));
         control.Action(1);
-        if (control.ReceiveBuffer() == Utf8ToText("who = " + who + "\n")) ++good[t];
+        if (control.ReceiveBuffer() == Utf8ToText("who = " + who + "\n"))
+          ++good[static_cast<std::size_t>(t)];
         control.Clear();
       }
     });

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "control/Testing.h"
 #include "platform/Services.h"
 #include "tests/support/FailingNew.h"
 #include "tests/support/FakeInternet.h"
@@ -18,7 +19,9 @@ using Calls = std::vector<std::string>;
 
 class TransferTest : public ::testing::Test {
  protected:
-  TransferTest() : control(&recorder, &recorder, platform::Services{&net, &clock, nullptr}) {
+  TransferTest()
+      : control(detail::Testing::Make(&recorder, &recorder,
+                                      platform::Services{&net, &clock, nullptr})) {
     control.URL(u"https://example.test/form?x=1");
   }
 
@@ -163,8 +166,10 @@ TEST_F(TransferTest, ChunkedReadOf5000Bytes) {
   EXPECT_EQ(control.ReceiveBufferArraySize(), -1);
   EXPECT_EQ(control.StringB(), u"");
   // The chunk buffer holds the last chunk, then what the chunk before left.
-  for (Long i : {0, 903}) EXPECT_EQ(control.ReceiveBufferB(i), Byte(reply[4096 + i]));
-  for (Long i : {904, 2047}) EXPECT_EQ(control.ReceiveBufferB(i), Byte(reply[2048 + i]));
+  for (Long i : {0, 903})
+    EXPECT_EQ(control.ReceiveBufferB(i), Byte(reply[static_cast<std::size_t>(4096 + i)]));
+  for (Long i : {904, 2047})
+    EXPECT_EQ(control.ReceiveBufferB(i), Byte(reply[static_cast<std::size_t>(2048 + i)]));
   EXPECT_THROW(control.ReceiveBufferB(2048), std::out_of_range);
   // One yield after every read, the last (empty) one included.
   const auto tail = Calls(recorder.events.end() - 5, recorder.events.end());
@@ -236,9 +241,10 @@ TEST_F(TransferTest, FailurePathAtEveryStepClosesInReverseOrder) {
   for (const Case& c : cases) {
     FakeInternet fresh;
     fresh.reply = std::string(5000, 'x');
-    fresh.FailOn(c.method, c.code, c.occurrence);
+    fresh.FailOn(c.method, static_cast<platform::ErrorCode>(c.code), c.occurrence);
     Recorder events;
-    vizADAVU v(&events, nullptr, platform::Services{&fresh, &clock, nullptr});
+    vizADAVU v =
+        detail::Testing::Make(&events, nullptr, platform::Services{&fresh, &clock, nullptr});
     v.URL(u"https://example.test/");
     v.Action(1);
     const Calls tail(fresh.calls.end() - 3, fresh.calls.end());
@@ -343,7 +349,8 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
     FakeInternet fresh;
     FailingMemory memory;
     Recorder events;
-    vizADAVU v(&events, nullptr, platform::Services{&fresh, &clock, nullptr, &memory});
+    vizADAVU v = detail::Testing::Make(&events, nullptr,
+                                       platform::Services{&fresh, &clock, nullptr, &memory});
     v.URL(u"https://example.test/");
     // A previous reply, replaced by what this transfer gets before it fails.
     fresh.reply = "earlier";

@@ -18,7 +18,8 @@ TEST(CodePage, EveryByteRoundTrips) {
   EXPECT_EQ(text[0x80], u'\u20ac');
   EXPECT_EQ(text[0x9F], u'\u0178');
   EXPECT_EQ(text[0xE9], u'\u00e9');
-  for (int undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) EXPECT_EQ(text[undefined], undefined);
+  for (std::size_t undefined : {0x81u, 0x8Du, 0x8Fu, 0x90u, 0x9Du})
+    EXPECT_EQ(text[undefined], undefined);
   // The 256 characters are distinct, so no two bytes collide.
   EXPECT_EQ(std::set<char16_t>(text.begin(), text.end()).size(), 256u);
 }

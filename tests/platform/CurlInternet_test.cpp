@@ -100,7 +100,7 @@ class CurlInternetTest : public ::testing::Test {
     std::uint32_t got = 99;
     EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
     EXPECT_EQ(got, 0u);
-    return net_.LastError();
+    return static_cast<std::uint32_t>(net_.LastError());
   }
 
   void TearDown() override {
@@ -463,7 +463,7 @@ class CurlInternetTls : public CurlInternetTest {
     const Handle request = Open(server.Port(), "GET", "/", flags);
     std::uint32_t error = 0;
     if (!net_.SendRequest(request, std::nullopt)) {
-      error = net_.LastError();
+      error = static_cast<std::uint32_t>(net_.LastError());
     } else {
       EXPECT_EQ(ReadAll(request), "secret");
     }

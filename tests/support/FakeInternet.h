@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -149,6 +150,44 @@ class FailingMemory : public platform::Memory {
     }
     return static_cast<int>(log.size()) == failAt;
   }
+};
+
+// The system memory, showing every block to `onFree` just before it goes back,
+// after its owner wiped it: a heap block with the size it was allocated with,
+// a mapping with its mapped size.
+class WatchedMemory : public platform::Memory {
+ public:
+  std::function<void(const void* block, std::size_t bytes)> onFree;
+
+  void* Allocate(std::size_t bytes, bool zeroed) noexcept override {
+    void* block = platform::SystemMemory().Allocate(bytes, zeroed);
+    const std::lock_guard lock(mutex_);
+    if (block != nullptr) sizes_[block] = bytes;
+    return block;
+  }
+  void Free(void* block) noexcept override {
+    {
+      const std::lock_guard lock(mutex_);
+      const auto it = sizes_.find(block);
+      if (it != sizes_.end()) {
+        if (onFree) onFree(block, it->second);
+        sizes_.erase(it);
+      }
+    }
+    platform::SystemMemory().Free(block);
+  }
+  void* Map(std::size_t& bytes) noexcept override { return platform::SystemMemory().Map(bytes); }
+  void Unmap(void* map, std::size_t bytes) noexcept override {
+    {
+      const std::lock_guard lock(mutex_);
+      if (onFree) onFree(map, bytes);
+    }
+    platform::SystemMemory().Unmap(map, bytes);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<const void*, std::size_t> sizes_;
 };
 
 }  // namespace vizadavu::test

@@ -8,12 +8,12 @@
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <sstream>
 
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "platform/CodePage.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace vizadavu::cli {
@@ -67,10 +67,10 @@ Long ParseNumber(const std::string& option, const std::string& text) {
 
 // Reports the characters the code page cannot carry; they are sent as "?".
 void WarnUnrepresentable(const Text& text, const std::string& what, std::ostream& err) {
-  bool ok = true;
   for (char16_t c : text) {
-    platform::CharToAnsi(c, ok);
-    if (!ok) {
+    // The code page's stand-in is "?", so any other character that comes out
+    // as "?" has no code of its own.
+    if (c != u'?' && TextToAnsi(Text(1, c)) == "?") {
       err << "vizadavu: warning: " << what
           << " has characters the Windows-1252 code page cannot represent; they are sent as '?'\n";
       return;
@@ -97,7 +97,7 @@ class Host : public vizADAVUEvents, public MessageLoop {
 
   void Status(Long StatusCode, const Text&) override {
     if (verbose_) err_ << "vizadavu: " << Elapsed(start_) << " Status " << StatusCode << "\n";
-    receiving_ = StatusCode == 30;
+    receiving_ = StatusCode == status::RequestSent;
   }
   void EndTransfer() override {
     EndProgress();
@@ -224,9 +224,9 @@ int Submit(const Options& options, const Environment& env, std::ostream& out) {
     return kExitHttpError;
   }
   if (host.ended()) return kExitOk;
-  Long code = 0;
-  std::from_chars(host.error().data(), host.error().data() + host.error().size(), code);
-  env.err << "vizadavu: error " << host.error() << ": " << errors::Describe(code) << "\n";
+  const std::optional<Long> code = errors::CodeOf(Utf8ToText(host.error()));
+  env.err << "vizadavu: error " << host.error() << ": "
+          << (code ? errors::Describe(*code) : std::string_view("unknown error")) << "\n";
   return kExitTransferError;
 }
 

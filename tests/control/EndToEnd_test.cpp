@@ -11,6 +11,7 @@
 
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
+#include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Recorder.h"
 #include "tests/support/TestPki.h"
@@ -147,13 +148,13 @@ TEST_F(EndToEndTest, LargeRepliesArriveIntactInBothModes) {
   control.Secure_Mode_Off = true;
   Submit(Url("http", server, "/big"));
   EXPECT_EQ(recorder.events, kSuccess);
-  EXPECT_EQ(TextToAnsi(control.ReceiveBuffer()), body);
+  EXPECT_EQ(TextToCp1252(control.ReceiveBuffer()), body);
 
   control.ReceiveBufferSize = static_cast<Long>(body.size());
   Submit(Url("http", server, "/big"));
   EXPECT_EQ(recorder.events, kSuccess);
   ASSERT_EQ(control.ReceiveBufferArraySize(), static_cast<Long>(body.size()) - 1);
-  EXPECT_EQ(TextToAnsi(control.StringB()), body);
+  EXPECT_EQ(TextToCp1252(control.StringB()), body);
   EXPECT_EQ(control.ReceiveBufferB(static_cast<Long>(body.size())), 0);
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/CurlInternet.h"
 #include "platform/Services.h"
+#include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Process.h"
 #include "tests/support/Recorder.h"
@@ -175,9 +176,9 @@ Outcome Submit(const LoopbackServer& server, Long mode, bool tls, bool bigBody) 
   Outcome run{recorder.events, "",
               std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)};
   if (mode < 0) {
-    run.kept = TextToAnsi(control.ReceiveBuffer());
+    run.kept = TextToCp1252(control.ReceiveBuffer());
   } else {
-    run.kept = TextToAnsi(control.StringB());
+    run.kept = TextToCp1252(control.StringB());
     EXPECT_EQ(control.ReceiveBufferArraySize(), static_cast<Long>(run.kept.size()) - 1);
     EXPECT_TRUE(control.ReceiveBuffer().empty());
   }

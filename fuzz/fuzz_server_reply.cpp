@@ -21,6 +21,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
+#include "tests/support/Loopback.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -93,11 +94,7 @@ class Harness {
 Harness& TheHarness() {
   static Harness* harness = [] {
     // Only the loopback server may answer: no proxy from the environment.
-    for (const char* name :
-         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      unsetenv(name);
-    }
-    setenv("no_proxy", "*", 1);
+    vizadavu::test::ClearProxyEnvironment();
     static Harness instance;
     return &instance;
   }();

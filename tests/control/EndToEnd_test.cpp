@@ -1,9 +1,5 @@
 // The control over the real libcurl layer against in-process loopback servers.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +9,7 @@
 #include "platform/Services.h"
 #include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Recorder.h"
 #include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
@@ -35,19 +32,6 @@ std::string Pattern(std::size_t size) {
 
 Text Url(const std::string& scheme, const LoopbackServer& server, const std::string& path) {
   return Utf8ToText(scheme + "://" + server.HostPort() + path);
-}
-
-// A port nothing listens on: bound once, then released.
-std::uint16_t UnusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
 }
 
 class EndToEndTest : public ::testing::Test {

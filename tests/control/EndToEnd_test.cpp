@@ -1,4 +1,5 @@
-// The control over the real libcurl layer against in-process loopback servers.
+// The control over the real libcurl layer against in-process loopback servers: the
+// happy paths and the bytes on the wire. (Misbehaving servers: Faults_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -152,36 +153,6 @@ TEST_F(EndToEndTest, ChunkedTransferEncodingIsDecoded) {
   EXPECT_EQ(control.ReceiveBuffer(), u"hello world");
 }
 
-TEST_F(EndToEndTest, ResetMidBodyKeepsWhatArrivedAndFails) {
-  const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n";
-  LoopbackServer server([&](Connection& c) {
-    ReceivedRequest r;
-    if (!c.ReadRequest(r)) return;
-    c.Write(head + std::string(3000, 'p'));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    c.Reset();
-  });
-  control.Secure_Mode_Off = true;
-  Submit(Url("http", server, "/"));
-  ASSERT_EQ(recorder.events.size(), 3u);
-  EXPECT_TRUE(recorder.events[2] == "Error 12031" || recorder.events[2] == "Error 12030")
-      << recorder.events[2];
-  EXPECT_EQ(control.ReceiveBuffer(), Text(3000, u'p'));
-}
-
-TEST_F(EndToEndTest, ShortBodyIsAnErrorNotASuccess) {
-  LoopbackServer server(
-      LoopbackServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\nonly twenty bytes!!!"));
-  control.Secure_Mode_Off = true;
-  for (Long mode : {-1, 100}) {
-    control.ReceiveBufferSize = mode;
-    Submit(Url("http", server, "/"));
-    ASSERT_EQ(recorder.events.size(), 3u);
-    EXPECT_EQ(recorder.events[2], "Error 12030") << mode;
-  }
-  EXPECT_EQ(control.StringB(), u"only twenty bytes!!!");
-}
-
 std::vector<std::string> g_freed;
 
 TEST_F(EndToEndTest, NoFreedBlockKeepsTheReplyAfterClear) {
@@ -227,12 +198,6 @@ TEST_F(TlsTest, DateAndNameFailuresAreAcceptedOthersAreNot) {
   EXPECT_EQ(Outcome(TestPki::SelfSigned("127.0.0.1")), "Error 12045");
   TestPki stranger;
   EXPECT_EQ(Outcome(stranger.Issue("127.0.0.1")), "Error 12045");
-}
-
-TEST_F(TlsTest, PlainServerOnTlsPortIsAHandshakeError) {
-  LoopbackServer server(LoopbackServer::Respond(200, "plain"));
-  Submit(Url("https", server, "/"));
-  EXPECT_EQ(recorder.events, (Events{"Status 21", "Error 12157"}));
 }
 
 // The real one-second pause, with the host's loop serviced all through it.

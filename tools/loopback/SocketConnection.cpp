@@ -23,10 +23,6 @@ constexpr auto kWriteTimeout = 10s;
 // late client bytes do not turn the close into a RST that could destroy our reply.
 constexpr auto kLingerTimeout = 2s;
 
-bool IsRetryable(int error) {
-  return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
-}
-
 class PlainConnection final : public SocketConnection {
  public:
   using SocketConnection::SocketConnection;
@@ -57,6 +53,10 @@ class PlainConnection final : public SocketConnection {
 };
 
 }  // namespace
+
+bool IsRetryable(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
 
 void Diagnose(const std::string& message) {
   std::fprintf(stderr, "LoopbackServer: %s\n", message.c_str());

@@ -25,6 +25,9 @@ using SteadyClock = std::chrono::steady_clock;
 
 void Diagnose(const std::string& message);  // one line on stderr
 
+// A socket call that failed only for now (would block, or interrupted).
+bool IsRetryable(int error);
+
 // One accepted socket. `fd` is closed only by the connection's own thread, and only
 // while holding `fdMutex`, so the stopping server can shut it down without racing
 // against a close (and a reuse of the descriptor number).

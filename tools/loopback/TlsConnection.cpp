@@ -31,10 +31,6 @@ std::string OpenSslError() {
   return text.empty() ? "unknown OpenSSL error" : text;
 }
 
-bool IsRetryable(int error) {
-  return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
-}
-
 // A socket BIO for OpenSSL that sends with MSG_NOSIGNAL (the stock one uses write()).
 // The descriptor lives in the BIO's data pointer and is not owned by the BIO.
 int SocketOf(BIO* bio) {

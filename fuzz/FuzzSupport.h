@@ -1,5 +1,5 @@
-// Helpers shared by the fuzz targets: turning input bytes into text, an
-// independent Windows-1252 table to check the library against, and the check
+// Helpers shared by the fuzz targets: turning input bytes into text, the tests'
+// own Windows-1252 table to check the library against, and the check
 // that stops the run with a message when an invariant fails.
 #pragma once
 
@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+
+#include "tests/support/CodePage1252.h"
 
 namespace vizadavu::fuzz {
 
@@ -45,30 +47,9 @@ inline std::u16string TextFromBytes(const std::uint8_t* data, std::size_t size) 
   return text;
 }
 
-// Windows-1252 as published, 0x80 .. 0x9F; the five bytes it leaves undefined
-// (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for the C1 control of the same value.
-inline constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-inline char16_t Cp1252ToChar(std::uint8_t byte) {
-  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
-}
-
-// True when the code page has a byte for c.
-inline bool HasCp1252Code(char16_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return true;
-  for (char16_t mapped : kCp1252High) {
-    if (mapped == c) return true;
-  }
-  return false;
-}
-
-// What a character becomes after a trip through the code page.
-inline char16_t ThroughCp1252(char16_t c) {
-  return HasCp1252Code(c) ? c : u'?';
-}
+using test::Cp1252ToChar;
+using test::HasCp1252Code;
+using test::ThroughCp1252;
 
 // The characters of 16-bit text: a high surrogate followed by a low one is one
 // character (outside the Basic Multilingual Plane, so never in the code page);

@@ -22,6 +22,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
+#include "tests/support/Loopback.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -92,11 +93,7 @@ class Harness {
 Harness& TheHarness() {
   static Harness* harness = [] {
     // Only the loopback server may answer: no proxy from the environment.
-    for (const char* name :
-         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-      unsetenv(name);
-    }
-    setenv("no_proxy", "*", 1);
+    vizadavu::test::ClearProxyEnvironment();
     static Harness instance;
     return &instance;
   }();
@@ -161,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   control.Secure_Mode_Off = true;
   control.ReceiveBufferSize = -1;
   RunTransfer(h, 0);
-  const std::string text = vizadavu::TextToAnsi(control.ReceiveBuffer());
+  const std::string text = vizadavu::test::TextToCp1252(control.ReceiveBuffer());
   FUZZ_CHECK(text.size() <= size);
   if (sliced) FUZZ_CHECK(IsSlice(reply, text));
   if (h.events.ends == 1) FUZZ_CHECK(control.ReceiveBufferArraySize() == -1);
@@ -175,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunTransfer(h, 1);
   const vizadavu::Long count = control.ReceiveBufferArraySize() + 1;
   FUZZ_CHECK(count >= 0 && count <= wanted);
-  const std::string read = vizadavu::TextToAnsi(control.StringB());
+  const std::string read = vizadavu::test::TextToCp1252(control.StringB());
   FUZZ_CHECK(read.size() == static_cast<std::size_t>(count));
   if (sliced) FUZZ_CHECK(IsSlice(reply, read));
   if (h.events.ends == 1) {

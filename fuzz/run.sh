@@ -18,7 +18,8 @@ seconds=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
 build=${VIZADAVU_FUZZ_BUILD_DIR:-$root/build-fuzz}
-targets=(fuzz_urlencode fuzz_split_url fuzz_form_body fuzz_codepage fuzz_server_reply)
+targets=(fuzz_urlencode fuzz_split_url fuzz_form_body fuzz_codepage fuzz_server_reply
+         fuzz_request_parser)
 
 if ! command -v clang++-14 >/dev/null; then
   echo "$0: clang++-14 not found; install clang-14 and libclang-rt-14-dev" >&2

@@ -33,6 +33,8 @@
 #include "vizadavu/qt/FormControl.h"
 #include "vizadavu/vizADAVU.h"
 
+#include "tools/common/FormTools.h"
+
 namespace vizadavu::form {
 namespace {
 
@@ -45,8 +47,7 @@ constexpr qsizetype kMaxShownChars = 1 << 20;
 // True when every character has a code in the control's code page; the others
 // are sent as "?".
 bool Representable(const QString& text) {
-  const Text wide = text.toStdU16String();
-  return AnsiToText(TextToAnsi(wide)) == wide;
+  return tools::CodePageCarries(text.toStdU16String());
 }
 
 QString StatusMeaning(int code) {

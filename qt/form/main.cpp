@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "FormWindow.h"
+#include "tools/common/FormTools.h"
 #include "vizadavu/Version.h"
 
 #ifdef VIZADAVU_FORM_DEMO_SERVER
@@ -91,11 +92,12 @@ int main(int argc, char** argv) {
   bool haveRequest = !positional.isEmpty();
   if (!positional.isEmpty()) request.url = positional.first();
   for (qsizetype i = 1; i < positional.size(); ++i) {
-    const QString& field = positional[i];
-    const qsizetype eq = field.indexOf(u'=');
-    if (eq < 0) return UsageError(parser, QStringLiteral("'%1' is not NAME=VALUE").arg(field));
-    if (eq == 0) return UsageError(parser, QStringLiteral("'%1' has an empty name").arg(field));
-    request.fields.append({field.left(eq), field.mid(eq + 1)});
+    try {
+      const auto [name, value] = vizadavu::tools::SplitField(positional[i].toStdString());
+      request.fields.append({QString::fromStdString(name), QString::fromStdString(value)});
+    } catch (const vizadavu::tools::FieldError& e) {
+      return UsageError(parser, QString::fromStdString(e.what()));
+    }
   }
   request.get = parser.isSet(get);
   request.plain = parser.isSet(plain);
@@ -117,15 +119,13 @@ int main(int argc, char** argv) {
     server = std::make_unique<vizadavu::loopback::LoopbackServer>(
         vizadavu::loopback::LoopbackServer::FormEcho());
     if (request.url.isEmpty()) {
-      request.url =
-          QStringLiteral("http://%1/demo/form").arg(QString::fromStdString(server->HostPort()));
+      request.url = QString::fromStdString(vizadavu::tools::DemoUrl(server->HostPort()));
       request.plain = true;
     }
     if (request.fields.isEmpty()) {
-      request.fields = {{QStringLiteral("name"), QStringLiteral("Ada Lovelace")},
-                        {QStringLiteral("city"), QStringLiteral("Zürich")},
-                        {QStringLiteral("note"), QStringLiteral("50% off & 2=2")},
-                        {QStringLiteral("empty"), QStringLiteral("   ")}};
+      for (const auto& [name, value] : vizadavu::tools::DemoFields()) {
+        request.fields.append({QString::fromStdString(name), QString::fromStdString(value)});
+      }
     }
     haveRequest = true;
     std::fprintf(stderr, "vizadavu-form: a form-echo server is listening on %s (loopback only)\n",

@@ -2,17 +2,13 @@
 // and a main that keeps a configured proxy from rerouting loopback requests.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QObject>
 #include <QStringList>
 #include <QTest>
 #include <cstdlib>
 
+#include "tests/support/Loopback.h"
 #include "tools/loopback/LoopbackServer.h"
 #include "vizadavu/qt/FormControl.h"
 
@@ -39,25 +35,10 @@ inline QString Url(const loopback::LoopbackServer& server, const char* path = "/
   return QStringLiteral("http://%1%2").arg(QString::fromStdString(server.HostPort()), path);
 }
 
-// A loopback port that was free a moment ago, so a connection to it is refused.
-inline int UnusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
+using ::vizadavu::test::UnusedPort;
 
 inline int RunTests(QObject& tests, int argc, char** argv) {
-  for (const char* name :
-       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-    unsetenv(name);
-  }
-  setenv("no_proxy", "*", 1);
+  ::vizadavu::test::ClearProxyEnvironment();
   QApplication app(argc, argv);
   return QTest::qExec(&tests, argc, argv);
 }

@@ -1,6 +1,6 @@
 // Servers that misbehave: every way a reply can break off, stall or come out
-// malformed, against the control over the real libcurl layer (and, for stalls
-// and trickles, against the libcurl layer itself with a short receive time-out).
+// malformed, against the control over the real libcurl layer. (The receive
+// time-out itself is the libcurl layer's contract: tests/platform/CurlInternet_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "control/Testing.h"
-#include "platform/CurlInternet.h"
 #include "platform/Services.h"
+#include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Process.h"
 #include "tests/support/Recorder.h"
@@ -177,9 +177,9 @@ Outcome Submit(const LoopbackServer& server, Long mode, bool tls, bool bigBody) 
   Outcome run{recorder.events, "",
               std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)};
   if (mode < 0) {
-    run.kept = TextToAnsi(control.ReceiveBuffer());
+    run.kept = TextToCp1252(control.ReceiveBuffer());
   } else {
-    run.kept = TextToAnsi(control.StringB());
+    run.kept = TextToCp1252(control.StringB());
     EXPECT_EQ(control.ReceiveBufferArraySize(), static_cast<Long>(run.kept.size()) - 1);
     EXPECT_TRUE(control.ReceiveBuffer().empty());
   }
@@ -211,108 +211,6 @@ TEST(Faults, EachFaultEndsInExactlyOneEventWithItsCodeAndKeepsWhatArrived) {
   }
   EXPECT_EQ(OpenDescriptors(), descriptors);  // every socket closed
   unsetenv("SSL_CERT_FILE");
-}
-
-// The libcurl layer itself, with a receive time-out short enough to test.
-class FaultsTimeout : public ::testing::Test {
- protected:
-  static constexpr std::uint32_t kTimeoutMs = 200;
-
-  // Opens a GET for the server's root with the short receive time-out.
-  platform::Handle Open(const LoopbackServer& server) {
-    session_ = net_.OpenSession("Tormelo/1.0", platform::inet::kOpenTypeDirect);
-    const platform::Handle connection =
-        net_.Connect(session_, "127.0.0.1", server.Port(), "", "", platform::inet::kServiceHttp);
-    const platform::Handle request = net_.OpenRequest(connection, "GET", "/", "HTTP/1.0", 0);
-    EXPECT_NE(request, platform::kNullHandle) << net_.LastError();
-    EXPECT_TRUE(net_.SetOption(request, platform::inet::kOptionReceiveTimeout, kTimeoutMs));
-    return request;
-  }
-
-  // Sends, then reads `size` bytes at a time until the body ends or a read
-  // fails. Returns the error (0 when the body ended) and appends what arrived.
-  platform::ErrorCode Exchange(const LoopbackServer& server, std::uint32_t size,
-                               std::string& body) {
-    const platform::Handle request = Open(server);
-    if (!net_.SendRequest(request, std::nullopt)) return net_.LastError();
-    std::vector<std::uint8_t> buffer(size);
-    for (;;) {
-      std::uint32_t got = 0;
-      const bool ok = net_.ReadFile(request, buffer.data(), size, got);
-      body.append(reinterpret_cast<const char*>(buffer.data()), got);
-      if (!ok) return net_.LastError();
-      if (got == 0) return 0;
-    }
-  }
-
-  void TearDown() override { net_.CloseHandle(session_); }
-
-  platform::CurlInternet net_;
-  platform::Handle session_ = platform::kNullHandle;
-};
-
-// Writes `pieces` one at a time `gap` apart (after reading the request), then
-// stays silent until the client goes.
-Handler Trickle(std::vector<std::string> pieces, std::chrono::milliseconds gap) {
-  return [=](Connection& c) {
-    ReceivedRequest request;
-    if (!c.ReadRequest(request)) return;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-      if (i > 0) std::this_thread::sleep_for(gap);
-      if (!c.Write(pieces[i])) return;
-    }
-    c.ReadSome(1, 5s);  // EOF once the client closes
-  };
-}
-
-std::vector<std::string> Split(const std::string& bytes, std::size_t piece) {
-  std::vector<std::string> pieces;
-  for (std::size_t i = 0; i < bytes.size(); i += piece) pieces.push_back(bytes.substr(i, piece));
-  return pieces;
-}
-
-TEST_F(FaultsTimeout, SilenceAfterOrInsideTheHeadersOrChunkedBodyTimesOut) {
-  struct Stall {
-    const char* fault;
-    std::string sent;  // what the server writes before falling silent
-    std::uint32_t readSize;
-    std::string kept;
-  };
-  const Stall stalls[] = {
-      {"inside the headers", "HTTP/1.0 200 OK\r\nContent-Len", 2048, ""},
-      {"after the headers, chunked reads", kHead10, 2048, ""},
-      {"after the headers, one large read", kHead10, 1 << 20, ""},
-      {"inside a chunked body", kHeadChunked + "5\r\nhello\r\n", 2048, "hello"},
-      {"after more than a read's worth", kHeadOpen + kBig, 2048, kBig},
-  };
-  for (const Stall& s : stalls) {
-    SCOPED_TRACE(s.fault);
-    LoopbackServer server(Trickle({s.sent}, 0ms));
-    std::string body;
-    const auto start = SteadyClock::now();
-    EXPECT_EQ(Exchange(server, s.readSize, body), 12002);
-    const auto elapsed = SteadyClock::now() - start;
-    EXPECT_TRUE(body == s.kept) << body.size();
-    EXPECT_GE(elapsed, std::chrono::milliseconds(kTimeoutMs - 20));
-    EXPECT_LT(elapsed, 2s);
-    net_.CloseHandle(session_);
-  }
-}
-
-TEST_F(FaultsTimeout, SteadyTrickleThroughHeadersAndChunkFramingNeverTimesOut) {
-  // Three bytes every 40 ms: no header line or chunk line is complete within
-  // the time-out, and the whole reply takes about four times as long.
-  const std::string reply = kHeadChunked + "4\r\nabcd\r\n3\r\nefg\r\n0\r\n\r\n";
-  for (const std::uint32_t readSize : {2048u, 1u << 20}) {
-    SCOPED_TRACE(readSize);
-    LoopbackServer server(Trickle(Split(reply, 3), 40ms));
-    std::string body;
-    const auto start = SteadyClock::now();
-    EXPECT_EQ(Exchange(server, readSize, body), 0);
-    EXPECT_EQ(body, "abcdefg");
-    EXPECT_GE(SteadyClock::now() - start, std::chrono::milliseconds(3 * kTimeoutMs));
-    net_.CloseHandle(session_);
-  }
 }
 
 }  // namespace

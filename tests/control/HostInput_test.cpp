@@ -7,6 +7,7 @@
 
 #include "control/Testing.h"
 #include "platform/Services.h"
+#include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Recorder.h"
 #include "tests/support/TestPki.h"
@@ -104,7 +105,7 @@ TEST_F(HostInputTransfer, SpacesLongAndNonAsciiPathsGoOutSafely) {
 
 TEST_F(HostInputTransfer, EveryCodePageCharacterArrivesExactly) {
   Text all;
-  for (int b = 1; b < 256; ++b) all += AnsiToText(std::string(1, static_cast<char>(b)));
+  for (int b = 1; b < 256; ++b) all += Cp1252ToChar(static_cast<std::uint8_t>(b));
   const Text tricky = u"a&b=c\r\nX-Injected: 1%00+\u4e2d";
   control.FormVarCount(3);
   control.FormVarNames(1, u"all");
@@ -117,10 +118,10 @@ TEST_F(HostInputTransfer, EveryCodePageCharacterArrivesExactly) {
   EXPECT_EQ(recorder.events.back(), "EndTransfer");
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 1u);
-  const auto fields = loopback::DecodeForm(requests[0].body);
-  const std::string trickySent = TextToUtf8(u"a&b=c\r\nX-Injected: 1%00+?");
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"all", TextToUtf8(all)}, {trickySent, trickySent}, {TextToUtf8(all), "v"}};
+  const auto fields = Cp1252Fields(loopback::DecodeFormBytes(requests[0].body));
+  const Text trickySent = u"a&b=c\r\nX-Injected: 1%00+?";
+  const std::vector<std::pair<Text, Text>> expected = {
+      {u"all", all}, {trickySent, trickySent}, {all, u"v"}};
   EXPECT_EQ(fields, expected);
   ExpectNoInjection();
 }

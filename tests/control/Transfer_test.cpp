@@ -7,6 +7,7 @@
 
 #include "control/Testing.h"
 #include "platform/Services.h"
+#include "tests/support/CodePage1252.h"
 #include "tests/support/FailingNew.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Recorder.h"
@@ -162,7 +163,7 @@ TEST_F(TransferTest, ChunkedReadOf5000Bytes) {
     if (call.rfind("ReadFile", 0) == 0) reads.push_back(call);
   }
   EXPECT_EQ(reads, Calls(4, "ReadFile(h3, 2048)"));
-  EXPECT_EQ(control.ReceiveBuffer(), AnsiToText(reply));
+  EXPECT_EQ(control.ReceiveBuffer(), Cp1252ToText(reply));
   EXPECT_EQ(control.ReceiveBufferArraySize(), -1);
   EXPECT_EQ(control.StringB(), u"");
   // The chunk buffer holds the last chunk, then what the chunk before left.
@@ -372,7 +373,7 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
     EXPECT_EQ(fresh.OpenHandles(), 0);
     EXPECT_EQ(v.ReceiveBufferArraySize(), -1);
     EXPECT_EQ(v.StringB(), u"");
-    EXPECT_EQ(v.ReceiveBuffer(), AnsiToText(reply.substr(0, c.textChars)));
+    EXPECT_EQ(v.ReceiveBuffer(), Cp1252ToText(reply.substr(0, c.textChars)));
     if (c.failAt == 1) {
       EXPECT_THROW(v.ReceiveBufferB(0), std::out_of_range);  // no buffer was had
     } else {

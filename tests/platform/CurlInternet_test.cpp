@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 #include "tests/support/TlsFaults.h"
 
@@ -24,7 +25,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::Connection;
 using test::LoopbackServer;
+using test::ScopedEnv;
 using test::TestPki;
+using test::Trickle;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kPlainFlags = 0x84200000;
@@ -32,20 +35,6 @@ constexpr std::uint32_t kTlsFlags = 0x84A03000;
 constexpr std::uint32_t kTlsStrictFlags = 0x84A00000;  // without the ignore-date/name flags
 constexpr const char* kEngineHeaders[] = {"Accept-Language: en\r\n", "Connection: Keep-Alive\r\n",
                                           "Content-Type: application/x-www-form-urlencoded\r\n"};
-
-// Sets (or with nullptr removes) an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // The first line of an echoed request.
 std::string FirstLine(const std::string& echoed) {
@@ -359,52 +348,91 @@ TEST_F(CurlInternetTest, BrokenBodiesDeliverWhatArrivedThenFail) {
   EXPECT_EQ(net_.LastError(), 12030u);
 }
 
-// Writes the reply head, then `pieces` one at a time `gap` apart, then waits for
-// the client to go.
-test::Handler Trickle(std::string head, std::vector<std::string> pieces,
-                      std::chrono::milliseconds gap) {
-  return [=](Connection& connection) {
-    test::ReceivedRequest request;
-    if (!connection.ReadRequest(request)) return;
-    if (!head.empty()) connection.Write(head);
-    for (const std::string& piece : pieces) {
-      std::this_thread::sleep_for(gap);
-      if (!connection.Write(piece)) return;
+// The receive time-out, short enough to test.
+class CurlInternetTimeout : public CurlInternetTest {
+ protected:
+  static constexpr std::uint32_t kTimeoutMs = 200;
+
+  // Sends a GET, then reads `size` bytes at a time until the body ends or a read
+  // fails. Returns the error (0 when the body ended) and appends what arrived.
+  platform::ErrorCode Exchange(const LoopbackServer& server, std::uint32_t size, std::string& body) {
+    const Handle request = Open(server.Port(), "GET", "/");
+    EXPECT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, kTimeoutMs));
+    if (!net_.SendRequest(request, std::nullopt)) return net_.LastError();
+    std::vector<std::uint8_t> buffer(size);
+    for (;;) {
+      std::uint32_t got = 0;
+      const bool ok = net_.ReadFile(request, buffer.data(), size, got);
+      body.append(reinterpret_cast<const char*>(buffer.data()), got);
+      if (!ok) return net_.LastError();
+      if (got == 0) return 0;
     }
-    connection.ReadSome(1, 5s);  // EOF once the client closes
+  }
+};
+
+const std::string kHead10 = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n";
+const std::string kHeadOpen = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+const std::string kHeadChunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+TEST_F(CurlInternetTimeout, SilenceBeforeOrInsideTheHeadersOrBodyTimesOut) {
+  const std::string big(3000, 'p');
+  struct Stall {
+    const char* fault;
+    std::string sent;  // what the server writes before falling silent
+    std::uint32_t readSize;
+    std::string kept;
   };
+  const Stall stalls[] = {
+      {"before the headers", "", 2048, ""},
+      {"inside the headers", "HTTP/1.0 200 OK\r\nContent-Len", 2048, ""},
+      {"after the headers, chunked reads", kHead10, 2048, ""},
+      {"after the headers, one large read", kHead10, 1 << 20, ""},
+      {"inside a Content-Length body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nabc", 100,
+       "abc"},
+      {"inside a chunked body", kHeadChunked + "5\r\nhello\r\n", 2048, "hello"},
+      {"after more than a read's worth", kHeadOpen + big, 2048, big},
+  };
+  for (const Stall& s : stalls) {
+    SCOPED_TRACE(s.fault);
+    LoopbackServer server(Trickle(
+        s.sent.empty() ? std::vector<std::string>{} : std::vector<std::string>{s.sent}, 0ms));
+    std::string body;
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(Exchange(server, s.readSize, body), 12002u);
+    EXPECT_TRUE(body == s.kept) << body.size();
+    EXPECT_GE(MsSince(start), kTimeoutMs - 20);
+    EXPECT_LT(MsSince(start), 2000);
+    net_.CloseHandle(session_);
+    session_ = kNullHandle;
+  }
 }
 
-TEST_F(CurlInternetTest, ReceiveTimeoutCountsSilenceWhileWaitingOnly) {
-  // Silence before the headers.
-  LoopbackServer mute(Trickle("", {}, 0ms));
-  Handle request = Open(mute.Port(), "GET", "/");
-  ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
-  auto start = SteadyClock::now();
-  EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
-  EXPECT_EQ(net_.LastError(), 12002u);
-  EXPECT_GE(MsSince(start), 180);
-  EXPECT_LT(MsSince(start), 2000);
-  net_.CloseHandle(session_);
+TEST_F(CurlInternetTimeout, SteadyTrickleThroughHeadersAndChunkFramingNeverTimesOut) {
+  // Three bytes every 40 ms: no header line or chunk line is complete within
+  // the time-out, and the whole reply takes about four times as long.
+  const std::string reply = kHeadChunked + "4\r\nabcd\r\n3\r\nefg\r\n0\r\n\r\n";
+  std::vector<std::string> pieces;
+  for (std::size_t i = 0; i < reply.size(); i += 3) pieces.push_back(reply.substr(i, 3));
+  for (const std::uint32_t readSize : {2048u, 1u << 20}) {
+    SCOPED_TRACE(readSize);
+    LoopbackServer server(Trickle(pieces, 40ms));
+    std::string body;
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(Exchange(server, readSize, body), 0u);
+    EXPECT_EQ(body, "abcdefg");
+    EXPECT_GE(MsSince(start), 3 * kTimeoutMs);
+    net_.CloseHandle(session_);
+    session_ = kNullHandle;
+  }
+}
 
-  // Silence in the middle of the body: the bytes so far, then the time-out.
-  LoopbackServer stall(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nabc", {}, 0ms));
-  request = Open(stall.Port(), "GET", "/");
-  ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
-  ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
+TEST_F(CurlInternetTimeout, CountsSilenceWhileWaitingOnly) {
   std::uint8_t buffer[100];
   std::uint32_t got = 0;
-  start = SteadyClock::now();
-  EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
-  EXPECT_EQ(got, 3u);
-  EXPECT_GE(MsSince(start), 180);
-  EXPECT_EQ(net_.LastError(), 12002u);
-  net_.CloseHandle(session_);
-
   // A steady trickle for longer than the time-out is fine.
-  LoopbackServer slow(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\n",
-                              {"1", "2", "3", "4", "5", "6"}, 60ms));
-  request = Open(slow.Port(), "GET", "/");
+  LoopbackServer slow(Trickle(
+      {"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\n", "1", "2", "3", "4", "5", "6"}, 60ms));
+  Handle request = Open(slow.Port(), "GET", "/");
   ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
   ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
   ASSERT_TRUE(net_.ReadFile(request, buffer, sizeof buffer, got));
@@ -412,7 +440,7 @@ TEST_F(CurlInternetTest, ReceiveTimeoutCountsSilenceWhileWaitingOnly) {
   net_.CloseHandle(session_);
 
   // So is a pause between reads longer than the time-out.
-  LoopbackServer later(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nab", {"cd"}, 300ms));
+  LoopbackServer later(Trickle({"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nab", "cd"}, 300ms));
   request = Open(later.Port(), "GET", "/");
   ASSERT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, 200));
   ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
@@ -427,7 +455,7 @@ TEST_F(CurlInternetTest, ConnectionSocketsAreCloseOnExec) {
   for (const bool tls : {false, true}) {
     SCOPED_TRACE(tls ? "TLS" : "plain");
     const auto identity = tls ? std::optional(pki.Issue("127.0.0.1").Identity()) : std::nullopt;
-    LoopbackServer server(Trickle("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello", {}, 0ms),
+    LoopbackServer server(Trickle({"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello"}, 0ms),
                           identity);
     const Handle request = Open(server.Port(), "GET", "/", tls ? kTlsFlags : kPlainFlags);
     ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
@@ -442,7 +470,7 @@ TEST_F(CurlInternetTest, ConnectionSocketsAreCloseOnExec) {
 
 TEST_F(CurlInternetTest, ClosingARequestMidBodyEndsTheTransfer) {
   LoopbackServer server(Trickle(
-      "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(50000, 'x'), {}, 0ms));
+      {"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(50000, 'x')}, 0ms));
   const Handle request = Open(server.Port(), "GET", "/");
   ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
   std::uint8_t buffer[100];

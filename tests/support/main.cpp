@@ -1,15 +1,14 @@
-// Test entry point. Tests talk only to loopback servers, so a proxy configured
-// in the environment must not reroute them.
+// Test entry point: no proxy and no trust store from the environment.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "tests/support/Loopback.h"
+
 int main(int argc, char** argv) {
-  for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                           "ALL_PROXY", "SSL_CERT_FILE", "SSL_CERT_DIR"}) {
-    unsetenv(name);
-  }
-  setenv("no_proxy", "*", 1);
+  vizadavu::test::ClearProxyEnvironment();
+  unsetenv("SSL_CERT_FILE");
+  unsetenv("SSL_CERT_DIR");
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

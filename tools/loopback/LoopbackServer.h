@@ -63,6 +63,13 @@ struct TlsIdentity {
   int securityLevel = -1;  // OpenSSL security level of the server; -1: as configured
 };
 
+// The fields of an application/x-www-form-urlencoded body, decoded ("+" is a
+// space, "%XX" a byte): the bytes as sent. A malformed escape is kept as it stands.
+std::vector<std::pair<std::string, std::string>> DecodeFormBytes(std::string_view body);
+// The same fields turned from Windows-1252 into UTF-8 (by the library's code page,
+// which is what the demonstration shows; tests decode with a table of their own).
+std::vector<std::pair<std::string, std::string>> DecodeForm(std::string_view body);
+
 // The handler runs on a separate thread per connection, possibly several at
 // once, so it must be safe to call concurrently. An exception escaping it is
 // reported on stderr and the connection is closed. A request appears in
@@ -71,11 +78,6 @@ struct TlsIdentity {
 // connect() slightly. A TLS connection whose handshake fails (or that closes
 // before completing it) is counted in TlsHandshakeFailures() and closed without
 // calling the handler.
-// The fields of an application/x-www-form-urlencoded body, decoded ("+" is a
-// space, "%XX" a byte) and turned from Windows-1252 into UTF-8. A malformed
-// escape is kept as it stands.
-std::vector<std::pair<std::string, std::string>> DecodeForm(std::string_view body);
-
 class LoopbackServer {
  public:
   // Starts listening at once; plain HTTP without tls.

@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "tools/common/FormTools.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace vizadavu::cli {
@@ -67,14 +68,9 @@ Long ParseNumber(const std::string& option, const std::string& text) {
 
 // Reports the characters the code page cannot carry; they are sent as "?".
 void WarnUnrepresentable(const Text& text, const std::string& what, std::ostream& err) {
-  for (char16_t c : text) {
-    // The code page's stand-in is "?", so any other character that comes out
-    // as "?" has no code of its own.
-    if (c != u'?' && TextToAnsi(Text(1, c)) == "?") {
-      err << "vizadavu: warning: " << what
-          << " has characters the Windows-1252 code page cannot represent; they are sent as '?'\n";
-      return;
-    }
+  if (!tools::CodePageCarries(text)) {
+    err << "vizadavu: warning: " << what
+        << " has characters the Windows-1252 code page cannot represent; they are sent as '?'\n";
   }
 }
 
@@ -269,9 +265,8 @@ int Demo(const Environment& env) {
   Options options;
   options.plain = true;
   options.verbose = true;
-  options.url = "http://" + server.HostPort() + "/demo/form";
-  options.fields = {
-      {"name", "Ada Lovelace"}, {"city", "Zürich"}, {"note", "50% off & 2=2"}, {"empty", "   "}};
+  options.url = tools::DemoUrl(server.HostPort());
+  options.fields = tools::DemoFields();
   env.out << "A form-echo server is listening on " << server.HostPort()
           << " (loopback only).\nSubmitting " << options.fields.size() << " fields by POST to "
           << options.url << "; the last one is blank, so it is not sent.\n"
@@ -287,12 +282,11 @@ int Demo(const Environment& env) {
 }  // namespace
 
 std::pair<std::string, std::string> ParseField(const std::string& text, const std::string& where) {
-  const std::size_t eq = text.find('=');
-  if (eq == std::string::npos) {
-    throw UsageError(where + ": '" + text + "' is not NAME=VALUE");
+  try {
+    return tools::SplitField(text);
+  } catch (const tools::FieldError& e) {
+    throw UsageError(where + ": " + e.what());
   }
-  if (eq == 0) throw UsageError(where + ": '" + text + "' has an empty name");
-  return {text.substr(0, eq), text.substr(eq + 1)};
 }
 
 Options ParseArguments(const std::vector<std::string>& args) {

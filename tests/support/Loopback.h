@@ -1,0 +1,77 @@
+// Helpers for tests that talk to loopback servers: keeping a configured proxy out,
+// a port nobody listens on, an environment variable set for one scope, and a server
+// that trickles its reply.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/loopback/LoopbackServer.h"
+
+namespace vizadavu::test {
+
+// Tests talk only to loopback servers, so a proxy configured in the environment
+// must not reroute (or intercept) their requests.
+inline void ClearProxyEnvironment() {
+  for (const char* name :
+       {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    unsetenv(name);
+  }
+  setenv("no_proxy", "*", 1);
+}
+
+// A loopback port that was free a moment ago (bound once, then released), so a
+// connection to it is refused.
+inline std::uint16_t UnusedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Sets (or with nullptr removes) an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// Reads the request, writes `pieces` one at a time `gap` apart (the first at once),
+// then stays silent until the client goes.
+inline loopback::Handler Trickle(std::vector<std::string> pieces, std::chrono::milliseconds gap) {
+  return [pieces = std::move(pieces), gap](loopback::Connection& connection) {
+    loopback::ReceivedRequest request;
+    if (!connection.ReadRequest(request)) return;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(gap);
+      if (!connection.Write(pieces[i])) return;
+    }
+    connection.ReadSome(1, std::chrono::seconds(5));  // EOF once the client closes
+  };
+}
+
+}  // namespace vizadavu::test

@@ -355,7 +355,8 @@ class CurlInternetTimeout : public CurlInternetTest {
 
   // Sends a GET, then reads `size` bytes at a time until the body ends or a read
   // fails. Returns the error (0 when the body ended) and appends what arrived.
-  platform::ErrorCode Exchange(const LoopbackServer& server, std::uint32_t size, std::string& body) {
+  platform::ErrorCode Exchange(const LoopbackServer& server, std::uint32_t size,
+                               std::string& body) {
     const Handle request = Open(server.Port(), "GET", "/");
     EXPECT_TRUE(net_.SetOption(request, inet::kOptionReceiveTimeout, kTimeoutMs));
     if (!net_.SendRequest(request, std::nullopt)) return net_.LastError();

@@ -334,6 +334,7 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
     int failAt;
     const char* allocation;
     std::size_t textChars;  // characters of the reply text afterwards
+    bool misplace = false;  // the mapping is had, but the text cannot move into it
   } cases[] = {
       {"single-read buffer", 5000, 1, "Allocate 5001", 0},
       {"single-read mapping", 1000000, 1, "Map 2097152", 0},
@@ -343,6 +344,7 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
       {"reply text growth, last heap block", -1, 6, "Allocate 65536", 16384},
       {"reply text growth into a mapping", -1, 7, "Map 2097152", 32768},
       {"reply text growth, mapping", -1, 8, "Map 4194304", 1048576},
+      {"reply text growth, mapping it cannot move into", -1, 8, "Map 4194304", 1048576, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -361,6 +363,7 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
     events.events.clear();
     memory.log.clear();
     memory.failAt = c.failAt;
+    memory.misplace = c.misplace;
     v.ReceiveBufferSize = c.receiveBufferSize;
     v.Action(1);
 

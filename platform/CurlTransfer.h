@@ -48,6 +48,9 @@ struct TransferSetup {
   Timeouts timeouts;
   WaitCallback waitCallback;  // called while a send or read blocks; may be empty
   Memory* memory = nullptr;   // where reply bytes wait ahead of a read; null: the system's
+  // The staging buffer to start with. libcurl delivers at most this much body
+  // at once; a larger delivery grows the buffer.
+  std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
 };
 
 class CurlTransfer {

@@ -12,7 +12,6 @@ namespace vizadavu::platform {
 namespace {
 
 constexpr std::uint32_t kNoLimit = 0xFFFFFFFF;
-constexpr std::size_t kStageSize = CURL_MAX_WRITE_SIZE;
 
 // Whether a plain-HTTP request may go through a forward proxy taken from the
 // environment (libcurl reads http_proxy, then all_proxy / ALL_PROXY; it ignores
@@ -41,11 +40,11 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   timeouts_ = setup.timeouts;
   waitCallback_ = setup.waitCallback;
   memory_ = setup.memory != nullptr ? setup.memory : &SystemMemory();
-  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(kStageSize, false));
+  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(setup.stageBytes, false));
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();
   if (stage_ == nullptr || multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;
-  stageCap_ = kStageSize;
+  stageCap_ = setup.stageBytes;
 
   const bool secure = (setup.flags & inet::kFlagSecure) != 0;
   const std::string origin = std::string(secure ? "https" : "http") + "://" +

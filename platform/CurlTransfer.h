@@ -53,6 +53,10 @@ struct TransferSetup {
   std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
 };
 
+// curl_multi_add_handle, replaceable by tests: with this libcurl it fails only
+// for misuse this code never makes, but other versions may run out of memory.
+extern CURLMcode (*g_curlMultiAddHandle)(CURLM* multi, CURL* easy);
+
 class CurlTransfer {
  public:
   // Builds the transfer; nothing is sent yet. Throws std::bad_alloc.

@@ -26,6 +26,8 @@ bool EnvironmentMayProxyHttp() {
 
 }  // namespace
 
+CURLMcode (*g_curlMultiAddHandle)(CURLM* multi, CURL* easy) = curl_multi_add_handle;
+
 std::unique_ptr<CurlTransfer> CurlTransfer::Start(const TransferSetup& setup,
                                                   std::optional<std::string_view> body,
                                                   ErrorCode& error) {
@@ -138,7 +140,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   }
   if (rc != CURLE_OK) return SetupErrorForCurl(rc);
 
-  const CURLMcode mc = curl_multi_add_handle(multi_, e);
+  const CURLMcode mc = g_curlMultiAddHandle(multi_, e);
   if (mc != CURLM_OK) {
     curl_easy_cleanup(easy_);  // never added: the destructor must not remove it
     easy_ = nullptr;

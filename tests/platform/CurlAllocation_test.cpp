@@ -143,6 +143,24 @@ TEST_F(CurlFaults, RefusedOwnAllocationFailsTheCallWith8) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "whole");
 }
 
+// A transfer libcurl's multi handle refuses to take is never sent, and the
+// request can be sent again once it would.
+TEST_F(CurlFaults, RefusedMultiHandleFailsTheSend) {
+  LoopbackServer server(LoopbackServer::Respond(200, "whole"));
+  const Handle request = Open(server.Port());
+  for (const auto& [refusal, code] :
+       {std::pair{CURLM_OUT_OF_MEMORY, 8u}, std::pair{CURLM_INTERNAL_ERROR, 12004u}}) {
+    static CURLMcode s_refusal;
+    s_refusal = refusal;
+    g_curlMultiAddHandle = [](CURLM*, CURL*) { return s_refusal; };
+    EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+    g_curlMultiAddHandle = curl_multi_add_handle;
+    EXPECT_EQ(net_.LastError(), code);
+  }
+  EXPECT_TRUE(server.Requests().empty());
+  ASSERT_TRUE(net_.SendRequest(request, std::nullopt)) << net_.LastError();
+}
+
 // A delivery that does not fit the staging buffer grows it; when the larger
 // buffer cannot be had, the read fails with 8 after the bytes that fitted.
 TEST_F(CurlFaults, StagingGrowsForALargerDeliveryOrFailsWith8) {

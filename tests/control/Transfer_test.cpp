@@ -227,6 +227,11 @@ TEST_F(TransferTest, FailurePathAtEveryStepClosesInReverseOrder) {
        {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
        {"Error 12018"}},
       {"SetOption", 3, 6, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"}, {"Error 6"}},
+      {"SetWaitCallback",
+       1,
+       12004,
+       {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+       {"Error 12004"}},
       {"SendRequest",
        1,
        12029,
@@ -246,6 +251,7 @@ TEST_F(TransferTest, FailurePathAtEveryStepClosesInReverseOrder) {
     vizADAVU v =
         detail::Testing::Make(&events, nullptr, platform::Services{&fresh, &clock, nullptr});
     v.URL(u"https://example.test/");
+    v.YieldWhileWaiting = true;
     v.Action(1);
     const Calls tail(fresh.calls.end() - 3, fresh.calls.end());
     EXPECT_EQ(tail, c.closes) << c.method;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -695,6 +696,17 @@ TEST_F(CurlInternetTest, WaitCallbackCadenceAndCancel) {
     release->store(true);
     EXPECT_TRUE(net_.CloseHandle(session_));
   }
+}
+
+// A wait callback that throws stops the call as a false answer would.
+TEST_F(CurlInternetTest, ThrowingWaitCallbackCancels) {
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  LoopbackServer server(SilentAfter("", release));
+  const Handle request = Open(server.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SetWaitCallback(request, []() -> bool { throw std::runtime_error("host"); }));
+  EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+  EXPECT_EQ(net_.LastError(), codes::Cancelled);
+  release->store(true);
 }
 
 // The status code of the final reply, and none for a reply without a status line.

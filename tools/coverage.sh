@@ -13,7 +13,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="--coverage -O0 -fprofile-update=atomic" -DCMAKE_EXE_LINKER_FLAGS=--coverage \
   -DCMAKE_SHARED_LINKER_FLAGS=--coverage -DVIZADAVU_BUILD_QT=OFF -DVIZADAVU_BUILD_FUZZERS=OFF \
   -DVIZADAVU_BUILD_BENCHMARKS=OFF -DVIZADAVU_INSTALL=OFF
-cmake --build "$build" --target vizadavu_tests vizadavu_program vizadavu_echo_server
+cmake --build "$build" --target vizadavu_unit_tests vizadavu_socket_tests vizadavu_program vizadavu_echo_server
 find "$build" -name '*.gcda' -delete
 # The consumer projects build their own copies of the library.
 ctest --test-dir "$build" -E '^consumer_' --output-on-failure -j "$(nproc)" ||

@@ -87,7 +87,7 @@ class CurlFaults : public ::testing::Test {
 TEST_F(CurlFaults, EachRefusedLibcurlAllocationFailsTheExchangeCleanly) {
   const std::string body(40000, 'b');
   LoopbackServer server(LoopbackServer::Respond(200, body));
-  std::set<std::uint32_t> codes;
+  std::set<ErrorCode> codes;
   int n = 0;
   for (;; ++n) {
     ASSERT_LT(n, 2000) << "the exchange never ran without a refusal";
@@ -121,7 +121,7 @@ TEST_F(CurlFaults, EachRefusedLibcurlAllocationFailsTheExchangeCleanly) {
   // resolves even a numeric address (12007), while it parses the reply headers
   // (its code for an over-long header line, 12152), and when resuming a paused
   // body (12004).
-  for (const std::uint32_t code : codes) {
+  for (const ErrorCode code : codes) {
     EXPECT_TRUE(code == 8 || code == 12004 || code == 12007 || code == 12152) << code;
   }
   EXPECT_TRUE(codes.count(8));

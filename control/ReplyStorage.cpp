@@ -94,25 +94,6 @@ SecretBytes::~SecretBytes() {
   Release();
 }
 
-SecretBytes::SecretBytes(SecretBytes&& other) noexcept
-    : memory_(other.memory_),
-      data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      dirty_(std::exchange(other.dirty_, 0)),
-      mapBytes_(std::exchange(other.mapBytes_, 0)) {}
-
-SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
-  if (this != &other) {
-    Release();
-    memory_ = other.memory_;
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    dirty_ = std::exchange(other.dirty_, 0);
-    mapBytes_ = std::exchange(other.mapBytes_, 0);
-  }
-  return *this;
-}
-
 void SecretBytes::Release() noexcept {
   if (data_ == nullptr) return;
   // Bytes past dirty_ were never written and are still zero.

@@ -55,8 +55,6 @@ class SecretBytes {
   // Throws std::bad_alloc when the memory cannot be had.
   explicit SecretBytes(std::size_t size, platform::Memory& memory = platform::SystemMemory());
   ~SecretBytes();
-  SecretBytes(SecretBytes&& other) noexcept;
-  SecretBytes& operator=(SecretBytes&& other) noexcept;
   SecretBytes(const SecretBytes&) = delete;
   SecretBytes& operator=(const SecretBytes&) = delete;
 

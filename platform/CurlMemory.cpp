@@ -11,6 +11,31 @@
 namespace vizadavu::platform {
 namespace {
 
+// Allocations left before an injected failure; negative: none armed.
+thread_local int g_allocationsBeforeFailure = -1;
+
+bool InjectedFailure() noexcept {
+  if (g_allocationsBeforeFailure < 0) return false;
+  return g_allocationsBeforeFailure-- == 0;
+}
+
+void* PlainMalloc(std::size_t size) {
+  return InjectedFailure() ? nullptr : std::malloc(size);
+}
+
+void* PlainCalloc(std::size_t count, std::size_t size) {
+  return InjectedFailure() ? nullptr : std::calloc(count, size);
+}
+
+char* CopyString(const char* text) {
+  const std::size_t size = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(PlainMalloc(size));
+  if (copy != nullptr) std::memcpy(copy, text, size);
+  return copy;
+}
+
+}  // namespace
+
 // The C allocator's own size of a block, so that the whole block is wiped,
 // whatever libcurl asked for when it allocated it.
 void WipingFree(void* block) {
@@ -19,43 +44,34 @@ void WipingFree(void* block) {
   std::free(block);
 }
 
-void* PlainMalloc(std::size_t size) {
-  return std::malloc(size);
-}
-
-void* PlainCalloc(std::size_t count, std::size_t size) {
-  return std::calloc(count, size);
-}
-
 // Never grows in place: the data moves to a new block and the old one is wiped,
 // so no copy stays behind in memory the C allocator hands out again.
 void* WipingRealloc(void* block, std::size_t size) {
-  if (block == nullptr) return std::malloc(size);
+  if (block == nullptr) return PlainMalloc(size);
   const std::size_t old = malloc_usable_size(block);
   if (size <= old && size > 0) return block;  // still fits; wiped whole when freed
   if (size == 0) {
     WipingFree(block);
     return nullptr;
   }
-  void* grown = std::malloc(size);
+  void* grown = PlainMalloc(size);
   if (grown == nullptr) return nullptr;  // the old block stays valid, as realloc leaves it
   std::memcpy(grown, block, old);
   WipingFree(block);
   return grown;
 }
 
-char* CopyString(const char* text) {
-  const std::size_t size = std::strlen(text) + 1;
-  auto* copy = static_cast<char*>(std::malloc(size));
-  if (copy != nullptr) std::memcpy(copy, text, size);
-  return copy;
-}
-
-}  // namespace
-
 int InitCurlWithWipingMemory(long flags) {
   return curl_global_init_mem(flags, PlainMalloc, WipingFree, WipingRealloc, CopyString,
                               PlainCalloc);
+}
+
+void FailCurlAllocationAfter(int successes) noexcept {
+  g_allocationsBeforeFailure = successes < 0 ? -1 : successes;
+}
+
+bool CurlAllocationFailurePending() noexcept {
+  return g_allocationsBeforeFailure >= 0;
 }
 
 }  // namespace vizadavu::platform

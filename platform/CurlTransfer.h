@@ -48,7 +48,14 @@ struct TransferSetup {
   Timeouts timeouts;
   WaitCallback waitCallback;  // called while a send or read blocks; may be empty
   Memory* memory = nullptr;   // where reply bytes wait ahead of a read; null: the system's
+  // The staging buffer to start with. libcurl delivers at most this much body
+  // at once; a larger delivery grows the buffer.
+  std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
 };
+
+// curl_multi_add_handle, replaceable by tests: with this libcurl it fails only
+// for misuse this code never makes, but other versions may run out of memory.
+extern CURLMcode (*g_curlMultiAddHandle)(CURLM* multi, CURL* easy);
 
 class CurlTransfer {
  public:

@@ -12,7 +12,6 @@ namespace vizadavu::platform {
 namespace {
 
 constexpr std::uint32_t kNoLimit = 0xFFFFFFFF;
-constexpr std::size_t kStageSize = CURL_MAX_WRITE_SIZE;
 
 // Whether a plain-HTTP request may go through a forward proxy taken from the
 // environment (libcurl reads http_proxy, then all_proxy / ALL_PROXY; it ignores
@@ -26,6 +25,8 @@ bool EnvironmentMayProxyHttp() {
 }
 
 }  // namespace
+
+CURLMcode (*g_curlMultiAddHandle)(CURLM* multi, CURL* easy) = curl_multi_add_handle;
 
 std::unique_ptr<CurlTransfer> CurlTransfer::Start(const TransferSetup& setup,
                                                   std::optional<std::string_view> body,
@@ -41,11 +42,11 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   timeouts_ = setup.timeouts;
   waitCallback_ = setup.waitCallback;
   memory_ = setup.memory != nullptr ? setup.memory : &SystemMemory();
-  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(kStageSize, false));
+  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(setup.stageBytes, false));
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();
   if (stage_ == nullptr || multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;
-  stageCap_ = kStageSize;
+  stageCap_ = setup.stageBytes;
 
   const bool secure = (setup.flags & inet::kFlagSecure) != 0;
   const std::string origin = std::string(secure ? "https" : "http") + "://" +
@@ -139,7 +140,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   }
   if (rc != CURLE_OK) return SetupErrorForCurl(rc);
 
-  const CURLMcode mc = curl_multi_add_handle(multi_, e);
+  const CURLMcode mc = g_curlMultiAddHandle(multi_, e);
   if (mc != CURLM_OK) {
     curl_easy_cleanup(easy_);  // never added: the destructor must not remove it
     easy_ = nullptr;

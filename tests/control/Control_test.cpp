@@ -89,7 +89,8 @@ TEST(Errors, EveryCodeHasItsOwnDescription) {
                         errors::NameNotResolved,    errors::InvalidCa,
                         errors::CannotConnect,      errors::ConnectionAborted,
                         errors::ConnectionReset,    errors::InvalidServerResponse,
-                        errors::SecureChannelError, errors::InvalidCertificate};
+                        errors::SecureChannelError, errors::InvalidCertificate,
+                        errors::Cancelled};
   std::set<std::string_view> seen;
   for (Long code : codes) {
     EXPECT_NE(errors::Describe(code), "unknown error") << code;

@@ -228,6 +228,11 @@ TEST_F(TransferTest, FailurePathAtEveryStepClosesInReverseOrder) {
        {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
        {"Error 12018"}},
       {"SetOption", 3, 6, {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"}, {"Error 6"}},
+      {"SetWaitCallback",
+       1,
+       12004,
+       {"CloseHandle(h3)", "CloseHandle(h2)", "CloseHandle(h1)"},
+       {"Error 12004"}},
       {"SendRequest",
        1,
        12029,
@@ -247,6 +252,7 @@ TEST_F(TransferTest, FailurePathAtEveryStepClosesInReverseOrder) {
     vizADAVU v =
         detail::Testing::Make(&events, nullptr, platform::Services{&fresh, &clock, nullptr});
     v.URL(u"https://example.test/");
+    v.YieldWhileWaiting = true;
     v.Action(1);
     const Calls tail(fresh.calls.end() - 3, fresh.calls.end());
     EXPECT_EQ(tail, c.closes) << c.method;
@@ -335,6 +341,7 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
     int failAt;
     const char* allocation;
     std::size_t textChars;  // characters of the reply text afterwards
+    bool misplace = false;  // the mapping is had, but the text cannot move into it
   } cases[] = {
       {"single-read buffer", 5000, 1, "Allocate 5001", 0},
       {"single-read mapping", 1000000, 1, "Map 2097152", 0},
@@ -344,6 +351,7 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
       {"reply text growth, last heap block", -1, 6, "Allocate 65536", 16384},
       {"reply text growth into a mapping", -1, 7, "Map 2097152", 32768},
       {"reply text growth, mapping", -1, 8, "Map 4194304", 1048576},
+      {"reply text growth, mapping it cannot move into", -1, 8, "Map 4194304", 1048576, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -362,6 +370,7 @@ TEST_F(TransferTest, EachRefusedAllocationEndsInError8) {
     events.events.clear();
     memory.log.clear();
     memory.failAt = c.failAt;
+    memory.misplace = c.misplace;
     v.ReceiveBufferSize = c.receiveBufferSize;
     v.Action(1);
 

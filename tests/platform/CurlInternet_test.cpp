@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -566,6 +570,29 @@ TEST_F(CurlInternetTls, WritesNoKeyLogWhateverTheEnvironment) {
   EXPECT_EQ(std::filesystem::file_size(keyLog, absent), absent ? std::uintmax_t(-1) : 0u);
 }
 
+// SSL_CERT_DIR replaces the CA directory: a hashed copy of the CA there is trusted.
+TEST_F(CurlInternetTls, TrustsACaDirectoryFromTheEnvironment) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vizadavu-ca-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  FILE* pem = std::fopen(pki_.CaFile().c_str(), "r");
+  ASSERT_NE(pem, nullptr);
+  X509* ca = PEM_read_X509(pem, nullptr, nullptr, nullptr);
+  std::fclose(pem);
+  ASSERT_NE(ca, nullptr);
+  char name[32];
+  std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(ca));
+  X509_free(ca);
+  std::filesystem::copy_file(pki_.CaFile(), dir / name);
+  {
+    ScopedEnv noFile("SSL_CERT_FILE", "");
+    EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1"), kTlsStrictFlags), 12045u);
+    ScopedEnv trustDir("SSL_CERT_DIR", dir.c_str());
+    EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1"), kTlsStrictFlags), 0u);
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST_F(CurlInternetTls, PlainServerIsASecureChannelError) {
   LoopbackServer plain(LoopbackServer::Reply("HTTP/1.0 200 OK\r\n\r\n"));
   const Handle request = Open(plain.Port(), "GET", "/", kTlsFlags);
@@ -586,6 +613,22 @@ TEST_F(CurlInternetTest, PreconfiguredProxyCarriesTheWholeUrlDirectIgnoresIt) {
   request = Open(origin.Port(), "GET", "/a", kPlainFlags, "127.0.0.1", inet::kOpenTypeDirect);
   EXPECT_EQ(FirstLine(Exchange(request)), "GET /a HTTP/1.0");
   EXPECT_EQ(proxy.Connections(), 1);
+}
+
+TEST_F(CurlInternetTest, VersionsAndAccessTypesBeyondTheControlsOwn) {
+  LoopbackServer server(LoopbackServer::Echo());
+  for (const char* version : {"", "HTTP/1.1", "http/1.1"}) {
+    session_ = net_.OpenSession("Tormelo/1.0", inet::kOpenTypeDirect);
+    const Handle connection = net_.Connect(session_, "127.0.0.1", server.Port(), "", "", 3);
+    const Handle request = net_.OpenRequest(connection, "", "/v", version, kPlainFlags);
+    EXPECT_EQ(FirstLine(Exchange(request)), "GET /v HTTP/1.1") << version;
+    EXPECT_EQ(net_.OpenRequest(connection, "GET", "/", "HTTP/2", kPlainFlags), kNullHandle);
+    EXPECT_EQ(net_.LastError(), 87u);
+    net_.CloseHandle(session_);
+  }
+  session_ = kNullHandle;
+  EXPECT_EQ(net_.OpenSession("Tormelo/1.0", 3), kNullHandle);  // a named proxy
+  EXPECT_EQ(net_.LastError(), 87u);
 }
 
 TEST_F(CurlInternetTest, InvalidHandlesFailWithoutHarm) {
@@ -682,6 +725,17 @@ TEST_F(CurlInternetTest, WaitCallbackCadenceAndCancel) {
     release->store(true);
     EXPECT_TRUE(net_.CloseHandle(session_));
   }
+}
+
+// A wait callback that throws stops the call as a false answer would.
+TEST_F(CurlInternetTest, ThrowingWaitCallbackCancels) {
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  LoopbackServer server(SilentAfter("", release));
+  const Handle request = Open(server.Port(), "GET", "/");
+  ASSERT_TRUE(net_.SetWaitCallback(request, []() -> bool { throw std::runtime_error("host"); }));
+  EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
+  EXPECT_EQ(net_.LastError(), codes::Cancelled);
+  release->store(true);
 }
 
 // The status code of the final reply, and none for a reply without a status line.

@@ -123,11 +123,14 @@ class FakeClock : public platform::Clock {
 };
 
 // The system memory, with a log of every allocation ("Allocate 4096",
-// "Map 2097152") and the `failAt`-th one (1-based; 0: none) refused.
+// "Map 2097152") and the `failAt`-th one (1-based; 0: none) refused. With
+// `misplace`, that allocation is a mapping one byte off its page instead, which
+// the system refuses to move another mapping into.
 class FailingMemory : public platform::Memory {
  public:
   std::vector<std::string> log;
   int failAt = 0;
+  bool misplace = false;
 
   void* Allocate(std::size_t bytes, bool zeroed) noexcept override {
     if (Refuse("Allocate " + std::to_string(bytes))) return nullptr;
@@ -135,10 +138,16 @@ class FailingMemory : public platform::Memory {
   }
   void Free(void* block) noexcept override { platform::SystemMemory().Free(block); }
   void* Map(std::size_t& bytes) noexcept override {
-    if (Refuse("Map " + std::to_string(bytes))) return nullptr;
-    return platform::SystemMemory().Map(bytes);
+    if (!Refuse("Map " + std::to_string(bytes))) return platform::SystemMemory().Map(bytes);
+    if (!misplace) return nullptr;
+    misplaced_ = static_cast<char*>(platform::SystemMemory().Map(bytes)) + 1;
+    return misplaced_;
   }
   void Unmap(void* map, std::size_t bytes) noexcept override {
+    if (map != nullptr && map == misplaced_) {
+      map = misplaced_ - 1;
+      misplaced_ = nullptr;
+    }
     platform::SystemMemory().Unmap(map, bytes);
   }
 
@@ -150,6 +159,7 @@ class FailingMemory : public platform::Memory {
     }
     return static_cast<int>(log.size()) == failAt;
   }
+  char* misplaced_ = nullptr;
 };
 
 // The system memory, showing every block to `onFree` just before it goes back,

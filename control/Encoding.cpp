@@ -84,16 +84,25 @@ bool IsPort(std::u16string_view digits, std::uint16_t& port) {
 std::optional<UrlParts> SplitUrl(const Text& url) {
   if (url.empty()) return std::nullopt;
   std::u16string_view rest = url;
+  // A scheme is only looked for before the query or fragment starts.
   const std::size_t slash = url.find(u'/');
-  if (slash != Text::npos && slash + 1 < url.size() && url[slash + 1] == u'/') {
+  const bool beforeQuery = slash < url.find_first_of(u"?#");
+  if (beforeQuery && slash + 1 < url.size() && url[slash + 1] == u'/') {
     rest.remove_prefix(slash + 2);  // "scheme://server/path"
-  } else if (slash != Text::npos && slash > 0 && url[slash - 1] == u':') {
+  } else if (beforeQuery && slash > 0 && url[slash - 1] == u':') {
     if (slash + 1 == url.size()) return std::nullopt;  // "http:/" names no server
     rest.remove_prefix(slash + 1);                     // "scheme:/server/path"
   }
-  const std::size_t b = rest.find(u'/');
-  if (b == std::u16string_view::npos) return UrlParts{Text(rest), Text()};
-  return UrlParts{Text(rest.substr(0, b)), Text(rest.substr(b))};
+  // The server ends where the path, the query or the fragment starts; the
+  // fragment belongs to the client and is never sent.
+  const std::size_t end = rest.find_first_of(u"/?#");
+  if (end == std::u16string_view::npos) return UrlParts{Text(rest), Text()};
+  std::u16string_view object = rest.substr(end);
+  object = object.substr(0, object.find(u'#'));
+  Text objectName;
+  if (!object.empty() && object.front() != u'/') objectName = u"/";
+  objectName += object;
+  return UrlParts{Text(rest.substr(0, end)), std::move(objectName)};
 }
 
 std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff) {
@@ -121,6 +130,9 @@ std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff) 
     hasPort = true;
   }
   if (host.empty()) return std::nullopt;
+  // User name and password ("user:pass@host") are not supported: refused
+  // rather than sent to a host of that odd name.
+  if (name.find(u'@') != std::u16string_view::npos) return std::nullopt;
   // "host:" with nothing after the colon means the default port.
   if (hasPort && !portText.empty() && !IsPort(portText, port)) return std::nullopt;
   return Endpoint{Text(host), port};

@@ -23,6 +23,14 @@ TEST(SplitUrl, SchemeServerAndPath) {
       {u"127.0.0.1:8080/form", u"127.0.0.1:8080", u"/form"},
       {u"host/a//b", u"host", u"/a//b"},
       {u"http:/example.test/form", u"example.test", u"/form"},
+      // The fragment is never sent; the server ends at "/", "?" or "#".
+      {u"http://h/p?x=1#sec", u"h", u"/p?x=1"},
+      {u"http://h:8080?q=1", u"h:8080", u"/?q=1"},
+      {u"http://h#top", u"h", u""},
+      {u"http://h?a=b#c/d", u"h", u"/?a=b"},
+      {u"h?next=//x/y", u"h", u"/?next=//x/y"},
+      {u"http://h/a#b#c", u"h", u"/a"},
+      {u"http://b\u00fccher.example/", u"b\u00fccher.example", u"/"},
   };
   for (const Case& c : cases) {
     const auto parts = SplitUrl(c.url);
@@ -48,8 +56,9 @@ TEST(SplitServer, PortsAndAddresses) {
   check(u"[::1]:8080", true, u"::1", 8080);
   check(u"[::1]", false, u"::1", 443);
   check(u"::1", true, u"::1", 80);
-  for (const char16_t* bad : {u"", u":80", u"host:0", u"host:65536", u"host:8o", u"host:123456",
-                              u"[::1", u"[::1]x", u"[]:80"}) {
+  for (const char16_t* bad :
+       {u"", u":80", u"host:0", u"host:65536", u"host:8o", u"host:123456", u"[::1", u"[::1]x",
+        u"[]:80", u"user:pass@host", u"user@host:80", u"@host", u"[::1]@x"}) {
     EXPECT_FALSE(SplitServer(bad, true)) << TextToUtf8(bad);
   }
 }

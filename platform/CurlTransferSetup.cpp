@@ -1,11 +1,16 @@
 // Building a transfer's easy handle from what the handle table recorded.
+#include <locale.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <string>
 
 #include "platform/CurlErrors.h"
 #include "platform/CurlTransfer.h"
 #include "platform/Internet.h"
+#include "platform/Proxy.h"
 #include "platform/RequestText.h"
 
 namespace vizadavu::platform {
@@ -13,15 +18,33 @@ namespace {
 
 constexpr std::uint32_t kNoLimit = 0xFFFFFFFF;
 
-// Whether a plain-HTTP request may go through a forward proxy taken from the
-// environment (libcurl reads http_proxy, then all_proxy / ALL_PROXY; it ignores
-// HTTP_PROXY). Such a request must carry the whole URL in its request line.
-bool EnvironmentMayProxyHttp() {
-  for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
+// The ASCII form of a host as it goes into a URL: an international name as
+// libcurl's IDN support converts it ("xn--bcher-kva.example"), nullopt when it
+// refuses the name or has no IDN support. libidn2 reads the name in the
+// locale's character set, so the conversion runs under a UTF-8 locale for this
+// thread only.
+std::optional<std::string> AsciiHost(std::string_view host) {
+  if (std::all_of(host.begin(), host.end(), [](char c) { return (c & 0x80) == 0; })) {
+    return std::string(host);
   }
-  return false;
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  const locale_t previous = utf8 != nullptr ? uselocale(utf8) : nullptr;
+  std::optional<std::string> ascii;
+  char* part = nullptr;
+  if (CURLU* url = curl_url()) {
+    const std::string whole = "http://" + std::string(host) + "/";
+    if (curl_url_set(url, CURLUPART_URL, whole.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_HOST, &part, CURLU_PUNYCODE) == CURLUE_OK) {
+      ascii = std::string(part);
+    }
+    curl_free(part);
+    curl_url_cleanup(url);
+  }
+  if (utf8 != nullptr) {
+    uselocale(previous);
+    freelocale(utf8);
+  }
+  return ascii;
 }
 
 }  // namespace
@@ -49,25 +72,20 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   stageCap_ = setup.stageBytes;
 
   const bool secure = (setup.flags & inet::kFlagSecure) != 0;
-  const std::string origin = std::string(secure ? "https" : "http") + "://" +
-                             std::string(setup.host) + ":" + std::to_string(setup.port);
+  const std::optional<std::string> host = AsciiHost(setup.host);
+  if (!host) return codes::InvalidUrl;
+  const std::string url = std::string(secure ? "https" : "http") + "://" + *host + ":" +
+                          std::to_string(setup.port) + "/";
 
-  // The request target goes out byte for byte through CURLOPT_REQUEST_TARGET. A
-  // forward proxy needs the whole URL in the request line instead, which libcurl
-  // builds from CURLOPT_URL; it then percent-encodes bytes >= 0x80 in the path,
-  // and '#' must be escaped so it is not cut off as a fragment.
-  const bool viaUrl = !secure && !setup.direct && EnvironmentMayProxyHttp();
-  std::string url = origin;
-  if (viaUrl) {
-    for (const char c : setup.target) {
-      if (c == '#') {
-        url += "%23";
-      } else {
-        url += c;
-      }
-    }
-  } else {
-    url += '/';
+  // The request target goes out byte for byte through CURLOPT_REQUEST_TARGET,
+  // through a forward proxy too, where it is the absolute URL. The proxy is
+  // decided here, once, and libcurl is told exactly that.
+  const std::string proxy =
+      setup.direct ? std::string() : EnvironmentProxy(secure ? "https" : "http", setup.host);
+  std::string target(setup.target);
+  if (!secure && !proxy.empty()) {
+    target =
+        "http://" + *host + (setup.port == 80 ? "" : ":" + std::to_string(setup.port)) + target;
   }
 
   // Custom headers, then empty entries that stop libcurl adding its own.
@@ -92,10 +110,11 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   const auto set = [&](CURLcode r) {
     if (rc == CURLE_OK) rc = r;
   };
-  const std::string target(setup.target);
   const std::string agent(setup.agent);
   set(curl_easy_setopt(e, CURLOPT_URL, url.c_str()));
-  if (!viaUrl) set(curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target.c_str()));
+  set(curl_easy_setopt(e, CURLOPT_REQUEST_TARGET, target.c_str()));
+  set(curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str()));
+  set(curl_easy_setopt(e, CURLOPT_NOPROXY, ""));
   set(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"));
   set(curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L));
   set(curl_easy_setopt(e, CURLOPT_HTTP_VERSION, setup.httpVersion));
@@ -105,7 +124,6 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   set(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_));
   set(curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
   if (!agent.empty()) set(curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str()));
-  if (setup.direct) set(curl_easy_setopt(e, CURLOPT_PROXY, ""));
 
   const std::uint32_t connectMs = setup.timeouts.connectMs;
   set(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/CodePage.h"
+#include "vizadavu/vizADAVU.h"
+
 namespace vizadavu::platform {
 namespace {
 
@@ -81,13 +84,20 @@ bool IsValidAgent(std::string_view agent) {
 std::optional<std::string> UrlHost(std::string_view host) {
   if (host.empty()) return std::nullopt;
   if (host.find(':') != std::string_view::npos) return BracketedIpv6(host);
+  bool ascii = true;
   for (const char ch : host) {
     const auto c = static_cast<unsigned char>(ch);
     if (IsControlByte(c) || c == ' ' || std::strchr("/\\?#@[]:%", c) != nullptr) {
       return std::nullopt;
     }
+    ascii = ascii && c < 0x80;
   }
-  return std::string(host);
+  if (ascii) return std::string(host);
+  // A name with letters outside ASCII ("b\xFCcher.example" in the code page)
+  // goes on in UTF-8, for the IDN conversion before the lookup.
+  std::u16string text;
+  for (const char c : host) text += AnsiToChar(static_cast<std::uint8_t>(c));
+  return TextToUtf8(text);
 }
 
 std::string RequestTarget(std::string_view object) {

@@ -26,8 +26,8 @@ bool IsValidAgent(std::string_view agent);
 
 // The host as it goes into a URL: a name or IPv4 address as given, an IPv6
 // literal (given without brackets, optionally with a %zone) bracketed with the
-// zone's '%' escaped. nullopt when it is empty or holds anything that would
-// change the URL's structure.
+// zone's '%' escaped; a name with bytes outside ASCII in UTF-8. nullopt when
+// it is empty or holds anything that would change the URL's structure.
 std::optional<std::string> UrlHost(std::string_view host);
 
 // The object name as the request target: "/" when empty, a leading "/" added

@@ -12,7 +12,9 @@
 #include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/LoopbackProxy.h"
 #include "tests/support/Recorder.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -178,6 +180,48 @@ TEST_F(EndToEndTest, NoFreedBlockKeepsTheReplyAfterClear) {
   }
 }
 
+// How the URL becomes the request line, directly and through a proxy.
+TEST_F(EndToEndTest, UrlsBecomeTheRequestTargetWithOrWithoutAProxy) {
+  ScopedEnv noProxy("no_proxy", nullptr);
+  control.Secure_Mode_Off = true;
+  struct Case {
+    const char* path;    // after "http://127.0.0.1:PORT"
+    const char* target;  // what the server is asked for
+  } cases[] = {
+      {"/p?x=1#sec", "/p?x=1"},
+      {"?q=1", "/?q=1"},
+      {"#top", "/"},
+      {"/caf\xC3\xA9?a=%41#x", "/caf\xE9?a=%41"},  // the code-page byte, as given
+  };
+  for (const Case& c : cases) {
+    LoopbackServer server(LoopbackServer::Respond(200, "ok"));
+    Submit(Utf8ToText("http://" + server.HostPort() + c.path));
+    EXPECT_EQ(recorder.events, kSuccess) << c.path;
+    ASSERT_EQ(server.Requests().size(), 1u) << c.path;
+    EXPECT_EQ(server.Requests()[0].target, c.target) << c.path;
+
+    // Through a proxy the target is the same bytes after the origin.
+    LoopbackServer proxy(ProxyHandler());
+    ScopedEnv httpProxy("http_proxy", ("http://" + proxy.HostPort()).c_str());
+    Submit(Utf8ToText("http://" + server.HostPort() + c.path));
+    EXPECT_EQ(recorder.events, kSuccess) << c.path;
+    ASSERT_EQ(proxy.Requests().size(), 1u) << c.path;
+    EXPECT_EQ(proxy.Requests()[0].target, "http://" + server.HostPort() + c.target) << c.path;
+  }
+
+  // An international name is looked up in its ASCII form (here by the proxy).
+  LoopbackServer proxy(ProxyHandler());
+  ScopedEnv httpProxy("http_proxy", ("http://" + proxy.HostPort()).c_str());
+  Submit(u"http://b\u00fccher.invalid/s");
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_EQ(control.ReceiveBuffer(), u"proxied http://xn--bcher-kva.invalid/s");
+
+  // User information is refused before anything is sent.
+  Submit(Utf8ToText("http://user:pass@" + proxy.HostPort() + "/"));
+  EXPECT_EQ(recorder.events, (Events{"Error 12005"}));
+  EXPECT_EQ(proxy.Connections(), 1);
+}
+
 class TlsTest : public EndToEndTest {
  protected:
   void SetUp() override { setenv("SSL_CERT_FILE", pki.CaFile().c_str(), 1); }
@@ -201,6 +245,22 @@ TEST_F(TlsTest, DateAndNameFailuresAreAcceptedOthersAreNot) {
   EXPECT_EQ(Outcome(TestPki::SelfSigned("127.0.0.1")), "Error 12045");
   TestPki stranger;
   EXPECT_EQ(Outcome(stranger.Issue("127.0.0.1")), "Error 12045");
+}
+
+TEST_F(TlsTest, HttpsGoesThroughAConnectTunnel) {
+  LoopbackServer server(LoopbackServer::Respond(200, "tunnelled"),
+                        pki.Issue("127.0.0.1").Identity());
+  LoopbackServer proxy(ProxyHandler());
+  ScopedEnv httpsProxy("https_proxy", ("http://" + proxy.HostPort()).c_str());
+  ScopedEnv noProxy("no_proxy", nullptr);
+  Submit(Url("https", server, "/s#frag"));
+  EXPECT_EQ(recorder.events, kSuccess);
+  EXPECT_EQ(control.ReceiveBuffer(), u"tunnelled");
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests()[0].method, "CONNECT");
+  EXPECT_EQ(proxy.Requests()[0].target, server.HostPort());
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0].target, "/s");
 }
 
 // The real one-second pause, with the host's loop serviced all through it.

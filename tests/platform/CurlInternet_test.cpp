@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Proxy.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 #include "tests/support/TlsFaults.h"
@@ -600,19 +602,71 @@ TEST_F(CurlInternetTls, PlainServerIsASecureChannelError) {
   EXPECT_EQ(net_.LastError(), 12157u);
 }
 
-TEST_F(CurlInternetTest, PreconfiguredProxyCarriesTheWholeUrlDirectIgnoresIt) {
+TEST_F(CurlInternetTest, PreconfiguredProxyCarriesTheSameTargetDirectIgnoresIt) {
   LoopbackServer proxy(LoopbackServer::Echo());
   const std::string proxyUrl = "http://" + proxy.HostPort();
   ScopedEnv httpProxy("http_proxy", proxyUrl.c_str());
   ScopedEnv noProxy("no_proxy", nullptr);
-  Handle request = Open(8080, "GET", "/a b#c", kPlainFlags, "site.invalid");
-  EXPECT_EQ(FirstLine(Exchange(request)), "GET http://site.invalid:8080/a%20b%23c HTTP/1.0");
+  // The target's bytes are the ones a direct request carries, after the origin.
+  Handle request = Open(8080, "GET", "/a b#c\xE9?%41", kPlainFlags, "site.invalid");
+  EXPECT_EQ(FirstLine(Exchange(request)), "GET http://site.invalid:8080/a%20b#c\xE9?%41 HTTP/1.0");
+  request = Open(80, "GET", "x", kPlainFlags, "site.invalid");
+  EXPECT_EQ(FirstLine(Exchange(request)), "GET http://site.invalid/x HTTP/1.0");
+  // An international name goes to the proxy in its ASCII form.
+  request = Open(80, "GET", "/", kPlainFlags,
+                 "b\xFC"
+                 "cher.invalid");
+  EXPECT_EQ(FirstLine(Exchange(request)), "GET http://xn--bcher-kva.invalid/ HTTP/1.0");
   net_.CloseHandle(session_);
 
   LoopbackServer origin(LoopbackServer::Echo());
   request = Open(origin.Port(), "GET", "/a", kPlainFlags, "127.0.0.1", inet::kOpenTypeDirect);
   EXPECT_EQ(FirstLine(Exchange(request)), "GET /a HTTP/1.0");
-  EXPECT_EQ(proxy.Connections(), 1);
+  {
+    ScopedEnv loopbackDirect("no_proxy", "example.test, 127.0.0.0/8");
+    request = Open(origin.Port(), "GET", "/b", kPlainFlags, "127.0.0.1");
+    EXPECT_EQ(FirstLine(Exchange(request)), "GET /b HTTP/1.0");
+  }
+  EXPECT_EQ(proxy.Connections(), 3);
+}
+
+TEST(NoProxy, ListsMatchLikeLibcurl) {
+  struct Case {
+    const char* host;
+    const char* list;
+    bool matches;
+  } cases[] = {
+      {"example.test", "*", true},
+      {"example.test", "", false},
+      {"example.test", "example.test", true},
+      {"www.Example.TEST", "example.test", true},
+      {"www.example.test", ".example.test", true},
+      {"badexample.test", "example.test", false},
+      {"example.test.", "other, example.test.", true},
+      {"example.test", "a b\texample.test", true},
+      {"example.test", "*.example.test", false},
+      {"127.0.0.1", "localhost,127.0.0.1", true},
+      {"127.0.0.2", "127.0.0.0/8", true},
+      {"128.0.0.1", "127.0.0.0/8", false},
+      {"127.0.0.1", "127.0.0.0", false},
+      {"[::1]", "::1", true},
+      {"::1", "::/127", true},
+      {"::2", "::/127", false},
+      {"::1", "127.0.0.1", false},
+      {"127.0.0.1", "127.0.0.1.example", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NoProxyMatches(c.host, c.list), c.matches) << c.host << " in " << c.list;
+  }
+  ScopedEnv https("https_proxy", nullptr);
+  ScopedEnv httpsUpper("HTTPS_PROXY", "http://upper.invalid:1");
+  ScopedEnv http("http_proxy", nullptr);
+  ScopedEnv httpUpper("HTTP_PROXY", "http://never.invalid:1");  // ignored, as libcurl does
+  ScopedEnv all("all_proxy", "");
+  ScopedEnv none("no_proxy", "skip.test");
+  EXPECT_EQ(EnvironmentProxy("https", "h.test"), "http://upper.invalid:1");
+  EXPECT_EQ(EnvironmentProxy("https", "a.skip.test"), "");
+  EXPECT_EQ(EnvironmentProxy("http", "h.test"), "");  // all_proxy set but empty
 }
 
 TEST_F(CurlInternetTest, VersionsAndAccessTypesBeyondTheControlsOwn) {

@@ -14,7 +14,7 @@ TEST(RequestText, UrlHostAcceptsNamesAndBracketsIpv6Literals) {
   const Case cases[] = {
       {"example.test", "example.test"},
       {"127.0.0.1", "127.0.0.1"},
-      {"\xE9t\xE9.test", "\xE9t\xE9.test"},  // bytes >= 0x80 pass (the resolver decides)
+      {"\xE9t\xE9.test", "\xC3\xA9t\xC3\xA9.test"},  // code page to UTF-8, for the IDN lookup
       {"::1", "[::1]"},
       {"fe80::1%eth0", "[fe80::1%25eth0]"},
       {"::ffff:1.2.3.4", "[::ffff:1.2.3.4]"},

@@ -12,6 +12,21 @@ Text vizADAVU::ReceiveBuffer() const {
   return Text(state_->ReceiveText.view());
 }
 
+std::u16string_view vizADAVU::ReceiveBufferView() const noexcept {
+  return state_->ReceiveText.view();
+}
+
+vizADAVU::ByteView vizADAVU::StringBView() const noexcept {
+  const Long count = state_->BytesRead;
+  const auto& bytes = state_->ReceiveBytes;
+  if (count <= 0 || !bytes || static_cast<std::size_t>(count) > bytes->size()) return {};
+  return {bytes->data(), static_cast<std::size_t>(count)};
+}
+
+std::uint64_t vizADAVU::BytesReceived() const noexcept {
+  return state_->bytesReceived;
+}
+
 Long vizADAVU::ReceiveBufferArraySize() const {
   return state_->BytesRead - 1;
 }
@@ -59,6 +74,7 @@ void vizADAVU::Clear() {
   s.ServerName.clear();
   s.ObjectName.clear();
   s.BytesRead = 0;
+  s.bytesReceived = 0;
   SecurityFlags = 0;
   Secure_Mode_Off = false;
   YieldWhileWaiting = false;

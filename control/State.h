@@ -56,6 +56,7 @@ struct detail::State {
   Text ObjectName;
   std::optional<detail::SecretBytes> ReceiveBytes;  // none at start
   Long BytesRead = 0;
+  std::uint64_t bytesReceived = 0;  // reply body bytes of this transfer so far
 
   bool transferRunning = false;
   std::atomic<bool> cancelRequested{false};

@@ -93,6 +93,7 @@ class Transfer {
   platform::ErrorCode Steps(Integer action) {
     platform::Internet& net = s_.internet;
     s_.ReceiveText.Wipe();
+    s_.bytesReceived = 0;
 
     session_ = net.OpenSession(kAgent, inet::kOpenTypePreconfig);
     if (session_ == platform::kNullHandle) return Failed(net.LastError());
@@ -198,6 +199,7 @@ class Transfer {
       s_.ReceiveBytes->NoteWritten(count);
       ok = more;
       s_.BytesRead = static_cast<Long>(count);
+      s_.bytesReceived += count;
       if (count > 0) {
         platform::AnsiToChars(s_.ReceiveBytes->data(), count, s_.ReceiveText.Extend(count));
       }
@@ -220,6 +222,7 @@ class Transfer {
     const bool ok = s_.internet.ReadFile(request_, s_.ReceiveBytes->data(), wanted, count);
     s_.ReceiveBytes->NoteWritten(count);
     s_.BytesRead = static_cast<Long>(count);
+    s_.bytesReceived = count;
     return ok;
   }
 

@@ -6,6 +6,7 @@
 // one page per member (synopsis, default, units, example, errors).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -133,6 +134,26 @@ class VIZADAVU_EXPORT vizADAVU {
   Text ReceiveBuffer() const;
   Text StringB() const;
   Long ReceiveBufferArraySize() const;
+
+  // Read-only views of the reply, for hosts that pass big replies on without
+  // copying them. Like a buffer libcurl hands to a callback, a view belongs to
+  // the control: it stays valid until the next Action or Clear on this control
+  // (or its destruction) and must not be used after that.
+  struct ByteView {
+    const Byte* data = nullptr;
+    std::size_t size = 0;
+    const Byte* begin() const noexcept { return data; }
+    const Byte* end() const noexcept { return data + size; }
+  };
+  // The reply text: what ReceiveBuffer returns a copy of.
+  std::u16string_view ReceiveBufferView() const noexcept;
+  // The bytes the single read delivered (ReceiveBufferSize >= 0): what StringB
+  // returns as text, ReceiveBufferArraySize + 1 bytes. Empty after a chunked read.
+  ByteView StringBView() const noexcept;
+  // Bytes of the reply body received so far by the transfer running, or by the
+  // last one: a counter, cheap enough to read from every Status or DoEvents.
+  // 0 before the first transfer and after Clear.
+  std::uint64_t BytesReceived() const noexcept;
 
   void Clear();
   // Ends a running transfer at the control's next chance (Error 12017); does

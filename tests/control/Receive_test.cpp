@@ -66,6 +66,37 @@ TEST_F(ReceiveTest, SingleReadViews) {
   // Bytes become characters through the code page.
   Transfer("\xE9\x80", 2);
   EXPECT_EQ(control.StringB(), u"\u00e9\u20ac");
+  // The views show the same without a copy: the bytes as they came.
+  const vizADAVU::ByteView bytes = control.StringBView();
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "\xE9\x80");
+  EXPECT_TRUE(control.ReceiveBufferView().empty());
+  EXPECT_EQ(control.BytesReceived(), 2u);
+}
+
+TEST_F(ReceiveTest, ChunkedViewsAndTheCountSoFar) {
+  // The count grows read by read while the transfer runs.
+  struct Loop : MessageLoop {
+    const vizADAVU* control = nullptr;
+    std::vector<std::uint64_t> seen;
+    void DoEvents() override { seen.push_back(control->BytesReceived()); }
+  } loop;
+  vizADAVU observed{&recorder, &loop, platform::Services{&net, &clock, &random}};
+  loop.control = &observed;
+  observed.URL(u"http://example.test/");
+  net.reply = std::string(5000, 'x') + "\xE9";
+  observed.Action(1);
+  EXPECT_EQ(observed.ReceiveBufferView(), observed.ReceiveBuffer());
+  EXPECT_EQ(observed.ReceiveBufferView().size(), 5001u);
+  EXPECT_EQ(observed.ReceiveBufferView().back(), u'\u00e9');
+  EXPECT_EQ(observed.StringBView().size, 0u);
+  EXPECT_EQ(observed.BytesReceived(), 5001u);
+  ASSERT_FALSE(loop.seen.empty());
+  EXPECT_TRUE(std::is_sorted(loop.seen.begin(), loop.seen.end()));
+  EXPECT_EQ(loop.seen.back(), 5001u);
+  EXPECT_NE(std::find(loop.seen.begin(), loop.seen.end(), 2048u), loop.seen.end());
+  observed.Clear();
+  EXPECT_TRUE(observed.ReceiveBufferView().empty());
+  EXPECT_EQ(observed.BytesReceived(), 0u);
 }
 
 TEST_F(ReceiveTest, ClearOnNewControlChangesNothingVisible) {
@@ -94,6 +125,7 @@ TEST_F(ReceiveTest, ClearResetsEverythingButUrl) {
     EXPECT_THROW(control.ReceiveBufferB(0), std::out_of_range);
     EXPECT_THROW(control.FormVarNames(0), std::out_of_range);
     EXPECT_EQ(control.StringB(), u"");
+    EXPECT_EQ(control.StringBView().data, nullptr);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "platform/Proxy.h"
 
+#include "vizadavu/vizADAVU.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -120,3 +122,11 @@ std::string EnvironmentProxy(std::string_view scheme, std::string_view host) {
 }
 
 }  // namespace vizadavu::platform
+
+namespace vizadavu {
+
+std::string EnvironmentProxy(std::string_view host, bool secureModeOff) {
+  return platform::EnvironmentProxy(secureModeOff ? "http" : "https", host);
+}
+
+}  // namespace vizadavu

@@ -101,6 +101,13 @@ VIZADAVU_EXPORT std::string TextToUtf8(const Text& text);
 VIZADAVU_EXPORT Text AnsiToText(std::string_view bytes);
 VIZADAVU_EXPORT std::string TextToAnsi(const Text& text);
 
+// The forward proxy the built-in internet service takes from the environment
+// for a request to `host` (plain HTTP when secureModeOff, else TLS), as
+// "scheme://host:port" as written there; "" when there is none or no_proxy
+// names the host. The README's "Proxies" has the rules. For messages: a host
+// that reports a failed transfer can say which proxy was in the way.
+VIZADAVU_EXPORT std::string EnvironmentProxy(std::string_view host, bool secureModeOff);
+
 class VIZADAVU_EXPORT vizADAVU {
  public:
   explicit vizADAVU(vizADAVUEvents* events = nullptr, MessageLoop* loop = nullptr);

@@ -8,7 +8,6 @@
 #include <iomanip>
 #include <iostream>
 #include <limits>
-#include <optional>
 #include <sstream>
 
 #include <stdlib.h>
@@ -16,44 +15,58 @@
 
 #include "tools/common/FormTools.h"
 #include "tools/loopback/LoopbackServer.h"
+#include "vizadavu/Version.h"
 
 namespace vizadavu::cli {
 
 const char* const kUsage = "usage: vizadavu [options] URL [NAME=VALUE ...]\n       vizadavu --demo";
 
-namespace {
-
-constexpr const char* kHelp =
+const char* const kHelp =
     R"(Submits a form with the vizADAVU control and prints the server's reply.
 
 Options:
   -g, --get            send a GET instead of the default POST
   -a, --action N       assign Action = N (1 = POST, any other value = GET)
-  -p, --plain          plain HTTP, port 80 (Secure_Mode_Off); default is TLS, port 443
+  -q, --query          put the fields in the URL's query string (encoded as the
+                       body would be) and send no body; a GET unless --action
+  -p, --plain          plain HTTP, port 80 (Secure_Mode_Off); default is TLS,
+                       port 443, whatever the URL's scheme says
   -r, --read-size N    read the reply in one read of N bytes (ReceiveBufferSize)
-  -f, --fields FILE    read NAME=VALUE lines from FILE ("-" = standard input);
-                       empty lines and lines starting with "#" are skipped
+  -f, --fields FILE    read NAME=VALUE lines from FILE ("-" = standard input),
+                       UTF-8; empty lines and lines starting with "#" are skipped
   -o, --output FILE    write the reply to FILE instead of standard output
   -v, --verbose        report each event on standard error as it happens
       --fail           exit with 22 when the reply's HTTP status is 400 or more
       --demo           submit a sample form to a built-in loopback server
   -h, --help           show this help
+      --version        show the program's version
 
-A port in the URL ("host:8080") is the port connected to. Fields from --fields
-come first, then those on the command line, in order. The reply is written as
-the exact bytes the server sent.
+A port in the URL ("host:8080") is the port connected to; the fragment ("#top")
+is not sent, and user names or passwords in the URL are refused. Fields from
+--fields come first, then those on the command line, in order. The reply is
+written as the exact bytes the server sent. While a reply of more than 1 MiB
+comes in, a progress line is shown on standard error when that is a terminal.
+Proxies come from http_proxy, https_proxy, all_proxy and no_proxy, as for curl.
 
 Examples:
   vizadavu --plain http://127.0.0.1:8080/form name=Ada 'note=x y'
-  vizadavu https://example.test/search --get q=vizadavu
+  vizadavu --query https://example.test/search q=vizadavu
   printf 'a=1\nb=2\n' | vizadavu -p -f - http://127.0.0.1:8080/form -o reply.html
 
 Ctrl-C cancels a running transfer; an output file is then left as it was.
 
-Exit status: 0 after EndTransfer, 1 after Error, 22 with --fail after a reply
-whose HTTP status is 400 or more, 64 usage, 66 unreadable field file, 73
-unwritable output file, 130 cancelled by Ctrl-C (SIGINT).
+Exit status:
+  0   the transfer ended with EndTransfer
+  1   the transfer ended with Error (the message names the code)
+  22  with --fail: the reply's HTTP status was 400 or more
+  64  bad command line or field file line
+  66  the field file cannot be read
+  73  the output file cannot be created
+  74  the reply cannot be written (disk full, output closed)
+  130 cancelled by Ctrl-C (SIGINT)
 )";
+
+namespace {
 
 Long ParseNumber(const std::string& option, const std::string& text) {
   std::int64_t value = 0;
@@ -64,166 +77,6 @@ Long ParseNumber(const std::string& option, const std::string& text) {
     throw UsageError(option + ": '" + text + "' is not a whole number in -2147483648..2147483647");
   }
   return static_cast<Long>(value);
-}
-
-// Reports the characters the code page cannot carry; they are sent as "?".
-void WarnUnrepresentable(const Text& text, const std::string& what, std::ostream& err) {
-  if (!tools::CodePageCarries(text)) {
-    err << "vizadavu: warning: " << what
-        << " has characters the Windows-1252 code page cannot represent; they are sent as '?'\n";
-  }
-}
-
-std::string Elapsed(std::chrono::steady_clock::time_point start) {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::ostringstream text;
-  text << "[" << std::fixed << std::setprecision(3) << std::setw(7) << seconds << " s]";
-  return text.str();
-}
-
-// The host side of the control: remembers the outcome, and in verbose mode
-// reports events and, on a terminal, how much of the reply has come in.
-class Host : public vizADAVUEvents, public MessageLoop {
- public:
-  Host(std::ostream& err, bool verbose, bool progress)
-      : err_(err), verbose_(verbose), progress_(progress) {}
-
-  void Start() { start_ = std::chrono::steady_clock::now(); }
-
-  void Status(Long StatusCode, const Text&) override {
-    if (verbose_) err_ << "vizadavu: " << Elapsed(start_) << " Status " << StatusCode << "\n";
-    receiving_ = StatusCode == status::RequestSent;
-  }
-  void EndTransfer() override {
-    EndProgress();
-    ended_ = true;
-    if (verbose_) err_ << "vizadavu: " << Elapsed(start_) << " EndTransfer\n";
-  }
-  void Error(const Text& ErrorMessage) override {
-    EndProgress();
-    error_ = TextToUtf8(ErrorMessage);
-    if (verbose_) err_ << "vizadavu: " << Elapsed(start_) << " Error " << error_ << "\n";
-  }
-  // Called after every read of a chunked reply and every 20 ms of waiting,
-  // among other times.
-  void DoEvents() override {
-    if (interrupted_ != nullptr && *interrupted_ != 0 && control_ != nullptr) control_->Cancel();
-    if (!receiving_ || !progress_) return;
-    ++reads_;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastProgress_ < std::chrono::milliseconds(100)) return;
-    lastProgress_ = now;
-    err_ << "\rvizadavu: receiving, up to " << (reads_ * 2048 + 1023) / 1024 << " KiB so far"
-         << std::flush;
-    shown_ = true;
-  }
-
-  // The control to cancel when `interrupted` is set.
-  void Watch(vizADAVU* control, const volatile std::sig_atomic_t* interrupted) {
-    control_ = control;
-    interrupted_ = interrupted;
-  }
-  bool ended() const { return ended_; }
-  const std::string& error() const { return error_; }
-
- private:
-  void EndProgress() {
-    receiving_ = false;
-    if (shown_) err_ << "\n";
-    shown_ = false;
-  }
-
-  std::ostream& err_;
-  bool verbose_;
-  bool progress_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point lastProgress_{};
-  bool receiving_ = false;
-  bool shown_ = false;
-  bool ended_ = false;
-  std::uint64_t reads_ = 0;
-  std::string error_;
-  vizADAVU* control_ = nullptr;
-  const volatile std::sig_atomic_t* interrupted_ = nullptr;
-};
-
-void ReadFieldFile(const std::string& path, std::istream& stdinStream,
-                   std::vector<std::pair<std::string, std::string>>& fields, bool& readable) {
-  std::ifstream file;
-  std::istream* in = &stdinStream;
-  if (path != "-") {
-    file.open(path, std::ios::binary);
-    if (!file) {
-      readable = false;
-      return;
-    }
-    in = &file;
-  }
-  std::string line;
-  for (int number = 1; std::getline(*in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line.front() == '#') continue;
-    fields.push_back(
-        ParseField(line, (path == "-" ? "standard input" : path) + ":" + std::to_string(number)));
-  }
-  readable = !in->bad();
-}
-
-// Fills the control from the options, runs the transfer and writes the reply.
-int Submit(const Options& options, const Environment& env, std::ostream& out) {
-  Host host(env.err, options.verbose, options.verbose && env.errIsTerminal);
-  vizADAVU control(&host, &host);
-  host.Watch(&control, env.interrupted);
-  control.YieldWhileWaiting = true;  // so Ctrl-C is noticed while the network is slow
-  const auto count = options.fields.size();
-  if (count > static_cast<std::size_t>(std::numeric_limits<Integer>::max())) {
-    throw UsageError("too many fields: " + std::to_string(count) + " (at most 32767)");
-  }
-  control.FormVarCount(static_cast<Long>(count));
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto& [name, value] = options.fields[i];
-    const Text textName = Utf8ToText(name);
-    const Text textValue = Utf8ToText(value);
-    WarnUnrepresentable(textName + textValue, "field " + std::to_string(i + 1) + " (" + name + ")",
-                        env.err);
-    control.FormVarNames(static_cast<Long>(i + 1), textName);
-    control.FormVarValues(static_cast<Long>(i + 1), textValue);
-  }
-  const Text url = Utf8ToText(options.url);
-  WarnUnrepresentable(url, "the URL", env.err);
-  control.URL(url);
-  control.Secure_Mode_Off = options.plain;
-  if (options.readSize) control.ReceiveBufferSize = *options.readSize;
-
-  host.Start();
-  try {
-    control.Action(options.action);
-  } catch (const std::overflow_error&) {
-    throw UsageError("--action: " + std::to_string(options.action) + " is outside -32768..32767");
-  }
-  if (host.error() == std::to_string(errors::Cancelled)) {
-    control.Clear();
-    env.err << "vizadavu: cancelled\n";
-    return kExitInterrupted;
-  }
-  // Whatever arrived is written, also after an error, as the bytes the server sent.
-  const Long status = control.HttpStatusCode();
-  const std::string reply =
-      TextToAnsi(control.ReceiveBufferSize >= 0 ? control.StringB() : control.ReceiveBuffer());
-  out.write(reply.data(), static_cast<std::streamsize>(reply.size()));
-  out.flush();
-  control.Clear();
-
-  if (host.ended() && options.fail && status >= 400) {
-    env.err << "vizadavu: the server answered with HTTP status " << status << "\n";
-    return kExitHttpError;
-  }
-  if (host.ended()) return kExitOk;
-  const std::optional<Long> code = errors::CodeOf(Utf8ToText(host.error()));
-  env.err << "vizadavu: error " << host.error() << ": "
-          << (code ? errors::Describe(*code) : std::string_view("unknown error")) << "\n";
-  return kExitTransferError;
 }
 
 // Writes the reply to a temporary file beside `path` and renames it over `path`
@@ -250,32 +103,17 @@ int SubmitToFile(const Options& options, const Environment& env, const std::stri
     return kExitCannotCreate;
   }
   const int status = Submit(options, env, file);
+  if (status == kExitInterrupted || status == kExitIoError) return status;
   file.close();
-  if (status == kExitInterrupted) return status;
-  if (!file || std::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!file) {
     env.err << "vizadavu: writing '" << path << "' failed\n";
+    return kExitIoError;
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    env.err << "vizadavu: cannot write '" << path << "': " << std::strerror(errno) << "\n";
     return kExitCannotCreate;
   }
   guard.keep = true;
-  return status;
-}
-
-int Demo(const Environment& env) {
-  loopback::LoopbackServer server(loopback::LoopbackServer::FormEcho());
-  Options options;
-  options.plain = true;
-  options.verbose = true;
-  options.url = tools::DemoUrl(server.HostPort());
-  options.fields = tools::DemoFields();
-  env.out << "A form-echo server is listening on " << server.HostPort()
-          << " (loopback only).\nSubmitting " << options.fields.size() << " fields by POST to "
-          << options.url << "; the last one is blank, so it is not sent.\n"
-          << "Events, as the control raises them (the one-second pause comes first):\n";
-  env.out.flush();
-  std::ostringstream reply;
-  const Environment demoEnv{env.in, env.out, env.out, false};
-  const int status = Submit(options, demoEnv, reply);
-  env.out << "The server received these fields:\n" << reply.str();
   return status;
 }
 
@@ -322,8 +160,13 @@ Options ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "-g" || arg == "--get") {
       flag();
       options.action = 0;
+      options.actionGiven = true;
     } else if (arg == "-a" || arg == "--action") {
       options.action = ParseNumber(arg, value());
+      options.actionGiven = true;
+    } else if (arg == "-q" || arg == "--query") {
+      flag();
+      options.query = true;
     } else if (arg == "-p" || arg == "--plain") {
       flag();
       options.plain = true;
@@ -345,29 +188,44 @@ Options ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "-h" || arg == "--help") {
       flag();
       options.help = true;
+    } else if (arg == "--version") {
+      flag();
+      options.version = true;
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
   }
-  if (!haveUrl && !options.help && !options.demo) throw UsageError("no URL given");
+  if (!haveUrl && !options.help && !options.demo && !options.version) {
+    throw UsageError("no URL given");
+  }
+  if (options.query && !options.actionGiven) options.action = 0;
   return options;
 }
 
 int Main(const std::vector<std::string>& args, const Environment& env) {
   try {
     Options options = ParseArguments(args);
-    if (options.help) {
-      env.out << kUsage << "\n\n" << kHelp;
-      return kExitOk;
+    if (options.help || options.version) {
+      if (options.help) {
+        env.out << kUsage << "\n\n" << kHelp;
+      } else {
+        env.out << "vizadavu " << VIZADAVU_VERSION << "\n";
+      }
+      env.out.flush();
+      if (env.out) return kExitOk;
+      env.err << "vizadavu: cannot write to standard output\n";
+      return kExitIoError;
     }
     if (options.demo) return Demo(env);
     if (options.fieldsFile) {
       std::vector<std::pair<std::string, std::string>> fromFile;
-      bool readable = true;
-      ReadFieldFile(*options.fieldsFile, env.in, fromFile, readable);
-      if (!readable) {
-        env.err << "vizadavu: cannot read field file '" << *options.fieldsFile
-                << "': " << std::strerror(errno) << "\n";
+      const std::string& path = *options.fieldsFile;
+      std::ifstream file;
+      if (path != "-") file.open(path, std::ios::binary);
+      if ((path != "-" && !file) || !ReadFields(path == "-" ? env.in : file,
+                                                path == "-" ? "standard input" : path, fromFile)) {
+        env.err << "vizadavu: cannot read field file '" << path << "': " << std::strerror(errno)
+                << "\n";
         return kExitNoInput;
       }
       options.fields.insert(options.fields.begin(), fromFile.begin(), fromFile.end());

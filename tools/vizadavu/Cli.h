@@ -19,10 +19,13 @@ inline constexpr int kExitHttpError = 22;     // --fail: the reply's status was 
 inline constexpr int kExitInterrupted = 130;  // SIGINT cancelled the transfer
 inline constexpr int kExitUsage = 64;         // bad command line or field file line
 inline constexpr int kExitNoInput = 66;       // the field file cannot be read
-inline constexpr int kExitCannotCreate = 73;  // the output file cannot be written
+inline constexpr int kExitCannotCreate = 73;  // the output file cannot be created
+inline constexpr int kExitIoError = 74;       // the reply cannot be written
 
 struct Options {
-  Long action = 1;  // POST
+  Long action = 1;           // POST
+  bool actionGiven = false;  // --action or --get given
+  bool query = false;        // fields in the URL's query string, no body
   bool plain = false;
   std::optional<Long> readSize;
   std::optional<std::string> fieldsFile;  // "-" is standard input
@@ -31,6 +34,7 @@ struct Options {
   bool fail = false;  // exit 22 when HttpStatusCode >= 400
   bool demo = false;
   bool help = false;
+  bool version = false;
   std::string url;
   std::vector<std::pair<std::string, std::string>> fields;
 };
@@ -46,6 +50,19 @@ Options ParseArguments(const std::vector<std::string>& args);
 // empty name. `where` names the source in the message.
 std::pair<std::string, std::string> ParseField(const std::string& text, const std::string& where);
 
+// Reads NAME=VALUE lines (UTF-8; a byte-order mark at the start is skipped)
+// and appends them to fields; `where` names the source in messages. Throws
+// UsageError for a line that is not NAME=VALUE or not UTF-8. False when the
+// source cannot be read.
+bool ReadFields(std::istream& in, const std::string& where,
+                std::vector<std::pair<std::string, std::string>>& fields);
+
+// The fields as a query string, encoded exactly as the form body would be
+// (empty names and blank values left out), appended to the URL with "?" or "&"
+// and in front of any fragment.
+std::string WithQuery(const std::string& url,
+                      const std::vector<std::pair<std::string, std::string>>& fields);
+
 struct Environment {
   std::istream& in;
   std::ostream& out;
@@ -59,5 +76,12 @@ struct Environment {
 int Main(const std::vector<std::string>& args, const Environment& env);
 
 extern const char* const kUsage;
+extern const char* const kHelp;
+
+// Fills a control from the options, runs the transfer and writes the reply to
+// out; returns the exit status.
+int Submit(const Options& options, const Environment& env, std::ostream& out);
+// The demonstration: a sample form to a loopback server, always reached directly.
+int Demo(const Environment& env);
 
 }  // namespace vizadavu::cli

@@ -1,9 +1,24 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <iostream>
 
 #include "tools/vizadavu/Cli.h"
+
+// A standard descriptor the program was started without is taken by a
+// read-only /dev/null: nothing else (a socket of the transfer) can get its
+// number, and writing to it fails, as writing to a closed descriptor should.
+static void HoldClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    const int held = open("/dev/null", O_RDONLY);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
+}
 
 namespace {
 
@@ -17,6 +32,7 @@ extern "C" void OnInterrupt(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  HoldClosedStandardDescriptors();
   std::ios::sync_with_stdio(false);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;

@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <set>
 
@@ -481,7 +482,6 @@ bool FormWindow::submit() {
   }
 
   const bool post = method_->currentIndex() == 0;
-  clock_.start();
   Log(tr("Submitting %1 by %2 to %3")
           .arg(rows.size() == 1 ? tr("1 field") : tr("%1 fields").arg(rows.size()))
           .arg(post ? QStringLiteral("POST") : QStringLiteral("GET"))
@@ -534,6 +534,7 @@ void FormWindow::Log(const QString& line) {
                               .arg(line);
   events_->addItem(stamped);
   events_->scrollToBottom();
+  if (eventsOnStandardError_) std::fprintf(stderr, "vizadavu-form: %s\n", qPrintable(stamped));
   statusBar()->showMessage(line);
 }
 

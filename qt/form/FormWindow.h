@@ -49,6 +49,8 @@ class FormWindow : public QMainWindow {
   ~FormWindow() override;
 
   void apply(const Request& request);
+  // Also writes every line of the events list to standard error as it is added.
+  void setEventsOnStandardError(bool on) { eventsOnStandardError_ = on; }
   QList<QPair<QString, QString>> fields() const;  // the table's rows, in order
   void addField(const QString& name = {}, const QString& value = {});
 
@@ -85,6 +87,7 @@ class FormWindow : public QMainWindow {
   bool rememberState_;
   bool closeWhenIdle_ = false;
   QElapsedTimer clock_;
+  bool eventsOnStandardError_ = false;
   QString lastError_;
   QString replyText_;  // the window's own copies of the reply, wiped on Clear
   QByteArray replyBytes_;

@@ -1,6 +1,7 @@
 // vizadavu-form: a desktop form that submits its fields with the vizADAVU control.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "FormWindow.h"
 #include "tools/common/FormTools.h"
@@ -37,55 +39,109 @@ bool SaveScreenshot(QWidget& window, const QString& path) {
   return !shot.isNull() && shot.save(path, "PNG");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setOrganizationName(QStringLiteral("vizADAVU"));
-  QApplication::setApplicationName(QStringLiteral("vizadavu-form"));
-  QApplication::setApplicationVersion(QStringLiteral(VIZADAVU_VERSION));
-
+// The command line; it needs no application object, so --help and --version
+// can be answered without a display.
+struct CommandLine {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Submits a form with the vizADAVU control and shows the server's reply and the "
-      "control's events."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("where the form goes"),
-                               QStringLiteral("[URL"));
-  parser.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("form fields"),
-                               QStringLiteral("[NAME=VALUE ...]]"));
-  const QCommandLineOption get({QStringLiteral("g"), QStringLiteral("get")},
-                               QStringLiteral("send a GET instead of the default POST"));
-  const QCommandLineOption plain({QStringLiteral("p"), QStringLiteral("plain")},
-                                 QStringLiteral("plain HTTP, port 80 (Secure_Mode_Off)"));
-  const QCommandLineOption readSize(
+  QCommandLineOption get{{QStringLiteral("g"), QStringLiteral("get")},
+                         QStringLiteral("send a GET instead of the default POST")};
+  QCommandLineOption plain{{QStringLiteral("p"), QStringLiteral("plain")},
+                           QStringLiteral("plain HTTP, port 80 (Secure_Mode_Off)")};
+  QCommandLineOption readSize{
       {QStringLiteral("r"), QStringLiteral("read-size")},
       QStringLiteral("read the reply in one read of N bytes (ReceiveBufferSize)"),
-      QStringLiteral("N"));
-  const QCommandLineOption utf8(QStringLiteral("utf8"),
-                                QStringLiteral("show the reply text decoded as UTF-8"));
-  const QCommandLineOption submit(QStringLiteral("submit"),
-                                  QStringLiteral("submit the form once the window is shown"));
-  const QCommandLineOption screenshot(
+      QStringLiteral("N")};
+  QCommandLineOption utf8{QStringLiteral("utf8"),
+                          QStringLiteral("show the reply text decoded as UTF-8")};
+  QCommandLineOption submit{QStringLiteral("submit"),
+                            QStringLiteral("submit the form once the window is shown")};
+  QCommandLineOption screenshot{
       QStringLiteral("screenshot"),
       QStringLiteral("submit, save a PNG of the window to FILE when the transfer is over, and quit "
                      "(exit status 0 after EndTransfer)"),
-      QStringLiteral("FILE"));
-  const QCommandLineOption noSettings(
+      QStringLiteral("FILE")};
+  QCommandLineOption noSettings{
       QStringLiteral("no-settings"),
-      QStringLiteral("neither restore nor save the window state and options"));
-  parser.addOptions({get, plain, readSize, utf8, submit, screenshot, noSettings});
+      QStringLiteral("neither restore nor save the window state and options")};
+  QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")},
+                             QStringLiteral("also report each event on standard error as it "
+                                            "happens")};
+  QCommandLineOption version{QStringLiteral("version"),
+                             QStringLiteral("show the program's version")};
 #ifdef VIZADAVU_FORM_DEMO_SERVER
-  const QCommandLineOption demoServer(
+  QCommandLineOption demoServer{
       QStringLiteral("demo-server"),
       QStringLiteral("start a form-echo server on loopback and fill the URL (and, without fields "
-                     "on the command line, a few sample fields) for it"));
-  parser.addOption(demoServer);
+                     "on the command line, a few sample fields) for it")};
 #endif
+
+  CommandLine() {
+    parser.setApplicationDescription(QStringLiteral(
+        "Submits a form with the vizADAVU control and shows the server's reply and the "
+        "control's events.\n\nExit status: 0, or with --screenshot 0 after EndTransfer and 1 "
+        "otherwise; 64 for a bad command line."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("URL"), QStringLiteral("where the form goes"),
+                                 QStringLiteral("[URL"));
+    parser.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("form fields"),
+                                 QStringLiteral("[NAME=VALUE ...]]"));
+    parser.addOptions(
+        {get, plain, readSize, utf8, submit, screenshot, noSettings, verbose, version});
+#ifdef VIZADAVU_FORM_DEMO_SERVER
+    parser.addOption(demoServer);
+#endif
+  }
+
+  // Answers --help and --version; false when the program is to go on.
+  bool Inform() {
+    if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+    if (parser.isSet(version)) parser.showVersion();
+    return false;
+  }
+};
+
+// Whether the arguments ask only for help or the version.
+bool InformationOnly(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") return false;
+    if (arg == "-h" || arg == "-?" || arg == "--help" || arg == "--help-all" ||
+        arg == "--version") {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication::setOrganizationName(QStringLiteral("vizADAVU"));
+  QCoreApplication::setApplicationName(QStringLiteral("vizadavu-form"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(VIZADAVU_VERSION));
+  CommandLine cli;
+  QCommandLineParser& parser = cli.parser;
+  if (InformationOnly(argc, argv)) {
+    const QCoreApplication core(argc, argv);
+    if (!parser.parse(QCoreApplication::arguments())) {
+      return UsageError(parser, parser.errorText());
+    }
+    cli.Inform();
+  }
+
+  QApplication app(argc, argv);
   if (!parser.parse(QApplication::arguments())) return UsageError(parser, parser.errorText());
-  if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-  if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+  cli.Inform();
+  const QCommandLineOption& get = cli.get;
+  const QCommandLineOption& plain = cli.plain;
+  const QCommandLineOption& readSize = cli.readSize;
+  const QCommandLineOption& utf8 = cli.utf8;
+  const QCommandLineOption& submit = cli.submit;
+  const QCommandLineOption& screenshot = cli.screenshot;
+  const QCommandLineOption& noSettings = cli.noSettings;
+#ifdef VIZADAVU_FORM_DEMO_SERVER
+  const QCommandLineOption& demoServer = cli.demoServer;
+#endif
 
   vizadavu::form::Request request;
   const QStringList positional = parser.positionalArguments();
@@ -134,6 +190,7 @@ int main(int argc, char** argv) {
 #endif
 
   vizadavu::form::FormWindow window(!parser.isSet(noSettings));
+  window.setEventsOnStandardError(parser.isSet(cli.verbose));
   if (haveRequest || request.get || request.plain || request.readSize || request.utf8) {
     window.apply(request);
   }

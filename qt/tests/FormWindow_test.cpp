@@ -110,6 +110,13 @@ class FormWindowTest : public QObject {
     QCOMPARE(Child<QLabel>(window, "error")->text(),
              QStringLiteral("Error 12029: cannot connect to the server"));
     QCOMPARE(Events(window).last(), QStringLiteral("Error 12029: cannot connect to the server"));
+    // Every line is stamped in the order it happened, across both submissions.
+    const auto* list = Child<QListWidget>(window, "events");
+    for (int i = 1; i < list->count(); ++i) {
+      QVERIFY2(list->item(i - 1)->text().section(u' ', 0, 0).toDouble() <=
+                   list->item(i)->text().section(u' ', 0, 0).toDouble(),
+               qPrintable(list->item(i)->text()));
+    }
   }
 
   // Cancel is enabled only while a transfer runs (Submit then is not) and

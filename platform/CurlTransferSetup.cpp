@@ -32,7 +32,8 @@ std::optional<std::string> AsciiHost(std::string_view host) {
   std::optional<std::string> ascii;
   char* part = nullptr;
   if (CURLU* url = curl_url()) {
-    const std::string whole = "http://" + std::string(host) + "/";
+    std::string whole = "http://";
+    whole.append(host).append("/");
     if (curl_url_set(url, CURLUPART_URL, whole.c_str(), 0) == CURLUE_OK &&
         curl_url_get(url, CURLUPART_HOST, &part, CURLU_PUNYCODE) == CURLUE_OK) {
       ascii = std::string(part);
@@ -74,8 +75,9 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   const bool secure = (setup.flags & inet::kFlagSecure) != 0;
   const std::optional<std::string> host = AsciiHost(setup.host);
   if (!host) return codes::InvalidUrl;
-  const std::string url = std::string(secure ? "https" : "http") + "://" + *host + ":" +
-                          std::to_string(setup.port) + "/";
+  const std::string port = std::to_string(setup.port);
+  std::string url = secure ? "https://" : "http://";
+  url.append(*host).append(":").append(port).append("/");
 
   // The request target goes out byte for byte through CURLOPT_REQUEST_TARGET,
   // through a forward proxy too, where it is the absolute URL. The proxy is
@@ -84,8 +86,10 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
       setup.direct ? std::string() : EnvironmentProxy(secure ? "https" : "http", setup.host);
   std::string target(setup.target);
   if (!secure && !proxy.empty()) {
-    target =
-        "http://" + *host + (setup.port == 80 ? "" : ":" + std::to_string(setup.port)) + target;
+    std::string absolute = "http://";
+    absolute.append(*host);
+    if (setup.port != 80) absolute.append(":").append(port);
+    target = absolute.append(target);
   }
 
   // Custom headers, then empty entries that stop libcurl adding its own.

@@ -39,6 +39,30 @@ std::uint8_t CharToAnsi(char16_t c, bool& ok) {
 
 namespace {
 
+// Byte of every character below kReverseSize that has a code, '?' otherwise
+// (U+2122 is the highest character of the code page).
+constexpr std::size_t kReverseSize = 0x2200;
+struct ReverseTable {
+  std::uint8_t bytes[kReverseSize];
+  ReverseTable() {
+    std::fill(std::begin(bytes), std::end(bytes), static_cast<std::uint8_t>('?'));
+    for (int b = 255; b >= 0; --b)
+      bytes[kAnsiToChar[static_cast<std::size_t>(b)]] = static_cast<std::uint8_t>(b);
+  }
+};
+
+}  // namespace
+
+void CharsToAnsi(const char16_t* text, std::size_t count, std::uint8_t* out) {
+  static const ReverseTable table;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char16_t c = text[i];
+    out[i] = c < kReverseSize ? table.bytes[c] : static_cast<std::uint8_t>('?');
+  }
+}
+
+namespace {
+
 void AnsiToCharsScalar(const std::uint8_t* bytes, std::size_t count, char16_t* out) {
   for (std::size_t i = 0; i < count; ++i) out[i] = kAnsiToChar[bytes[i]];
 }

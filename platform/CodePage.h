@@ -36,6 +36,12 @@ inline std::size_t CharUnits(const char16_t* text, std::size_t i, std::size_t si
 // Neither branches on the data.
 void AnsiToChars(const std::uint8_t* bytes, std::size_t count, char16_t* out);
 
+// The reverse, one byte per character: a character the code page has no code
+// for becomes '?' (a surrogate pair gives two, one per unit; use CharUnits
+// where that matters). A lookup table covers every character a code has, so
+// narrowing text that came from bytes costs no search.
+void CharsToAnsi(const char16_t* text, std::size_t count, std::uint8_t* out);
+
 // Appends one character per byte to a std::u16string.
 inline void AppendAnsiAsText(std::u16string& out, const std::uint8_t* bytes, std::size_t count) {
   const std::size_t start = out.size();

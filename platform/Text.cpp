@@ -109,9 +109,21 @@ Text AnsiToText(std::string_view bytes) {
 
 std::string TextToAnsi(const Text& text) {
   std::string out(text.size(), '\0');
+  auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
+  const std::size_t size = text.size();
   std::size_t n = 0;
-  for (std::size_t i = 0; i < text.size(); i += platform::CharUnits(text.data(), i, text.size())) {
-    out[n++] = static_cast<char>(platform::CharToAnsi(text[i]));
+  // Runs without surrogates go through the code page's table in one call; a
+  // surrogate (a pair, or one alone) is one "?".
+  for (std::size_t i = 0; i < size;) {
+    std::size_t run = i;
+    while (run < size && (text[run] & 0xF800) != 0xD800) ++run;
+    platform::CharsToAnsi(text.data() + i, run - i, bytes + n);
+    n += run - i;
+    i = run;
+    if (i < size) {
+      bytes[n++] = '?';
+      i += platform::CharUnits(text.data(), i, size);
+    }
   }
   out.resize(n);
   return out;

@@ -19,6 +19,15 @@ TEST(CodePage, EveryByteRoundTrips) {
   EXPECT_EQ(text, test::Cp1252ToText(bytes));  // the published table, held by the tests
   // The 256 characters are distinct, so no two bytes collide.
   EXPECT_EQ(std::set<char16_t>(text.begin(), text.end()).size(), 256u);
+  // The table-driven narrowing agrees, byte for byte and for characters without code.
+  std::string narrowed(text.size(), '\0');
+  platform::CharsToAnsi(text.data(), text.size(), reinterpret_cast<std::uint8_t*>(narrowed.data()));
+  EXPECT_EQ(narrowed, bytes);
+  const Text noCode = u"\u0080\u4e2d\u2123\uFFFF\xD83D";
+  std::string questions(noCode.size(), '\0');
+  platform::CharsToAnsi(noCode.data(), noCode.size(),
+                        reinterpret_cast<std::uint8_t*>(questions.data()));
+  EXPECT_EQ(questions, "?????");
 }
 
 TEST(CodePage, CharactersWithoutCodeBecomeQuestionMarks) {

@@ -80,7 +80,8 @@ TEST_F(ReceiveTest, ChunkedViewsAndTheCountSoFar) {
     std::vector<std::uint64_t> seen;
     void DoEvents() override { seen.push_back(control->BytesReceived()); }
   } loop;
-  vizADAVU observed{&recorder, &loop, platform::Services{&net, &clock, &random}};
+  vizADAVU observed =
+      detail::Testing::Make(&recorder, &loop, platform::Services{&net, &clock, &random, &memory});
   loop.control = &observed;
   observed.URL(u"http://example.test/");
   net.reply = std::string(5000, 'x') + "\xE9";

@@ -14,7 +14,6 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/LoopbackProxy.h"
 #include "tests/support/Recorder.h"
-#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
 

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "platform/Proxy.h"
-#include "tests/support/ScopedEnv.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 #include "tests/support/TlsFaults.h"

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/support/ScopedEnv.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 #include "vizadavu/Version.h"
 

@@ -100,8 +100,9 @@ std::optional<UrlParts> SplitUrl(const Text& url) {
   std::u16string_view object = rest.substr(end);
   object = object.substr(0, object.find(u'#'));
   Text objectName;
-  if (!object.empty() && object.front() != u'/') objectName = u"/";
-  objectName += object;
+  objectName.reserve(object.size() + 1);
+  if (!object.empty() && object.front() != u'/') objectName.push_back(u'/');
+  objectName.append(object);
   return UrlParts{Text(rest.substr(0, end)), std::move(objectName)};
 }
 

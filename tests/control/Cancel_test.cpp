@@ -104,8 +104,10 @@ TEST_F(CancelTest, CancelAtEachStage) {
       EXPECT_EQ(net.waitCallbacks, 3);  // stopped at the third
     }
   }
-  // Once cancelled the control takes a new transfer, which runs to its end.
+  // Once cancelled the control takes a new transfer, which runs to its end. The
+  // hooks above refer to the loop's locals, so they go first.
   recorder.onEvent = nullptr;
+  net.onCall = nullptr;
   control.ReceiveBufferSize = -1;
   control.Action(0);
   EXPECT_EQ(recorder.events.back(), "EndTransfer");
@@ -223,6 +225,7 @@ TEST_F(CancelTest, HttpStatusCodeFollowsTheLastReply) {
       EXPECT_EQ(seenAtStatus30, c.expected);
     }
   }
+  recorder.onEvent = nullptr;  // it refers to the loop's locals
   net = FakeInternet{};
   net.statusCode = 500;
   control.Action(0);

@@ -143,13 +143,25 @@ TEST(RequestParser, RejectsHostileInputWithAReason) {
   }
 }
 
-TEST(RequestParser, BoundsTheHeaderSectionAcrossManyShortLines) {
-  std::string input = "GET / HTTP/1.1\r\n";
-  while (input.size() <= kMaxHeaderBytes + 64) input += "X-Filler: 0123456789abcdef\r\n";
-  ReceivedRequest request;
-  const ParseResult result = ParseRequest(input, request);
-  EXPECT_EQ(result.status, ParseResult::kMalformed);
-  EXPECT_EQ(result.error, "request header too large");
+TEST(RequestParser, BoundsHeaderAndTrailerSectionsAcrossManyShortLines) {
+  const struct {
+    std::string start;
+    std::string error;
+  } cases[] = {
+      {"GET / HTTP/1.1\r\n", "request header too large"},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1\r\na\r\n0\r\n",
+       "request trailer too large"},
+  };
+  for (const auto& c : cases) {
+    std::string input = c.start;
+    while (input.size() <= c.start.size() + kMaxHeaderBytes + 64) {
+      input += "X-Filler: 0123456789abcdef\r\n";
+    }
+    ReceivedRequest request;
+    const ParseResult result = ParseRequest(input, request);
+    EXPECT_EQ(result.status, ParseResult::kMalformed) << c.error;
+    EXPECT_EQ(result.error, c.error);
+  }
 }
 
 }  // namespace

@@ -172,8 +172,13 @@ ParseResult ParseRequest(std::string_view buffer, ReceivedRequest& out) {
       if (!NextLine(lines, line, result)) return result;
       if (!line.empty()) return Malformed("chunk data longer than its size");
     }
-    do {  // trailer section, kept only in raw
+    // The trailer section, kept only in raw, is bounded like the header
+    // section, so a client cannot grow the buffer without end one short line
+    // at a time.
+    const std::size_t trailerStart = lines.pos;
+    do {
       if (!NextLine(lines, line, result)) return result;
+      if (lines.pos - trailerStart > kMaxHeaderBytes) return Malformed("request trailer too large");
     } while (!line.empty());
   } else if (contentLength) {
     if (lines.Available() < *contentLength) return result;

@@ -30,8 +30,8 @@ struct ParseResult {
 // Parses the request at the start of `buffer`: request line, header lines (CRLF or
 // bare LF), then a Content-Length body or a chunked one (decoded into `body`, framing
 // kept in `raw`; Transfer-Encoding overrides Content-Length). `request` is filled only
-// when the result is kComplete. Limits: kMaxHeaderBytes for the header section and any
-// line, kMaxBodyBytes for a body.
+// when the result is kComplete. Limits: kMaxHeaderBytes for the header section, the
+// trailer section and any line, kMaxBodyBytes for a body.
 ParseResult ParseRequest(std::string_view buffer, ReceivedRequest& request);
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

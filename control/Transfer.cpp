@@ -7,6 +7,7 @@
 
 #include "control/Encoding.h"
 #include "control/State.h"
+#include "control/Url.h"
 #include "platform/CodePage.h"
 
 namespace vizadavu::detail {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "control/Encoding.h"
+#include "control/Url.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {

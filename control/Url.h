@@ -1,0 +1,35 @@
+// The URL split the way the transfer needs it: server and object name, then
+// the server's host and port.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "control/State.h"
+
+namespace vizadavu::detail {
+
+struct UrlParts {
+  Text ServerName;
+  Text ObjectName;  // path and query, without the fragment; empty or starting with "/"
+};
+
+// "scheme://server/path" skips the scheme and both slashes ("scheme:/server/path"
+// the scheme and its one slash); a URL without a scheme ("example.test",
+// "127.0.0.1:8080/form") is server and path as it stands. The server ends at the
+// first "/", "?" or "#"; a query right after it gets a "/" in front
+// ("h:8080?q=1" is "/?q=1"), and the fragment ("#sec") is dropped. nullopt when
+// the URL is empty or ends right after its scheme ("http:/").
+std::optional<UrlParts> SplitUrl(const Text& url);
+
+struct Endpoint {
+  Text host;  // without IPv6 brackets
+  std::uint16_t port;
+};
+
+// The host and port of a server name: "host", "host:8080", "[::1]:8080", "::1".
+// Without a port, 443 (or 80 when secureModeOff). nullopt for an empty host, a
+// port that is not a number in 1..65535, or user information ("user:pass@host").
+std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff);
+
+}  // namespace vizadavu::detail

@@ -103,15 +103,14 @@ class Transfer {
     if (!parts) return Failed(errors::InvalidUrl);
     s_.ServerName = parts->ServerName;
     s_.ObjectName = parts->ObjectName;
-    const auto endpoint = SplitServer(s_.ServerName, control_.Secure_Mode_Off);
-    if (!endpoint) return Failed(errors::InvalidUrl);
+    const auto address = AddressOf(*parts, control_.Secure_Mode_Off);
+    if (!address) return Failed(errors::InvalidUrl);
 
-    connection_ = net.Connect(session_, TextToAnsi(endpoint->host), endpoint->port, "", "",
-                              inet::kServiceHttp);
+    connection_ = net.Connect(session_, address->host, address->port, "", "", inet::kServiceHttp);
     if (connection_ == platform::kNullHandle) return Failed(net.LastError());
 
     const std::string_view verb = action == 1 ? "POST" : "GET";
-    request_ = net.OpenRequest(connection_, verb, TextToAnsi(s_.ObjectName), kVersion,
+    request_ = net.OpenRequest(connection_, verb, address->object, kVersion,
                                control_.Secure_Mode_Off ? kPlainFlags : kSecureFlags);
     if (request_ == platform::kNullHandle) return Failed(net.LastError());
 

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "platform/RequestText.h"
+
 namespace vizadavu::detail {
 namespace {
 
@@ -75,6 +77,16 @@ std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff) 
   // "host:" with nothing after the colon means the default port.
   if (hasPort && !portText.empty() && !IsPort(portText, port)) return std::nullopt;
   return Endpoint{Text(host), port};
+}
+
+std::optional<RequestAddress> AddressOf(const UrlParts& parts, bool secureModeOff) {
+  const auto endpoint = SplitServer(parts.ServerName, secureModeOff);
+  if (!endpoint) return std::nullopt;
+  RequestAddress address{TextToAnsi(endpoint->host), endpoint->port, TextToAnsi(parts.ObjectName)};
+  if (!platform::IsValidHost(address.host) || !platform::IsValidObjectName(address.object)) {
+    return std::nullopt;
+  }
+  return address;
 }
 
 }  // namespace vizadavu::detail

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "control/State.h"
 
@@ -31,5 +32,19 @@ struct Endpoint {
 // Without a port, 443 (or 80 when secureModeOff). nullopt for an empty host, a
 // port that is not a number in 1..65535, or user information ("user:pass@host").
 std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff);
+
+// Where a request goes, in the code page, as the boundary takes it.
+struct RequestAddress {
+  std::string host;  // without IPv6 brackets
+  std::uint16_t port;
+  std::string object;
+};
+
+// The split URL as the boundary takes it. nullopt (an invalid URL) when the
+// server is not a valid host and port (SplitServer), or when the host or the
+// object name could change the request's structure once in the code page: a
+// control byte, a space or a URL delimiter in the host, a control byte in the
+// object name. This is where the control decides, before anything is sent.
+std::optional<RequestAddress> AddressOf(const UrlParts& parts, bool secureModeOff);
 
 }  // namespace vizadavu::detail

@@ -155,6 +155,8 @@ Handle CurlInternet::Connect(Handle session, std::string_view serverName, std::u
     // Credentials would only be used to answer an authentication challenge,
     // which this boundary does not do; refuse them rather than drop them.
     if (!userName.empty() || !password.empty()) return codes::InvalidParameter;
+    // The control refuses such a host before it calls; this is the same rule,
+    // for a caller that hands the boundary hostile input directly.
     std::optional<std::string> host = UrlHost(serverName);
     if (!host) return codes::InvalidUrl;
     auto node = std::make_unique<Node>(Kind::kConnection);
@@ -183,7 +185,7 @@ Handle CurlInternet::OpenRequest(Handle connection, std::string_view verb,
     } else {
       return codes::InvalidParameter;
     }
-    if (HasControlByte(objectName)) return codes::InvalidUrl;
+    if (!IsValidObjectName(objectName)) return codes::InvalidUrl;
     auto node = std::make_unique<Node>(Kind::kRequest);
     node->parent = connection;
     node->timeouts = parent->timeouts;

@@ -100,6 +100,14 @@ std::optional<std::string> UrlHost(std::string_view host) {
   return TextToUtf8(text);
 }
 
+bool IsValidHost(std::string_view host) {
+  return UrlHost(host).has_value();
+}
+
+bool IsValidObjectName(std::string_view object) {
+  return !HasControlByte(object);
+}
+
 std::string RequestTarget(std::string_view object) {
   std::string target;
   target.reserve(object.size() + 8);

@@ -30,6 +30,12 @@ bool IsValidAgent(std::string_view agent);
 // it is empty or holds anything that would change the URL's structure.
 std::optional<std::string> UrlHost(std::string_view host);
 
+// The one rule for what may go into a request, for the control deciding
+// whether a URL is valid and for the boundary refusing what it is handed
+// directly: a host UrlHost takes, an object name without a control byte.
+bool IsValidHost(std::string_view host);
+bool IsValidObjectName(std::string_view object);
+
 // The object name as the request target: "/" when empty, a leading "/" added
 // when missing, spaces as %20, every other byte as given.
 std::string RequestTarget(std::string_view object);

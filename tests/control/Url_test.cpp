@@ -63,5 +63,25 @@ TEST(SplitServer, PortsAndAddresses) {
   }
 }
 
+TEST(AddressOf, CodePageFormsAndWhatIsRefused) {
+  const auto address = [](const char16_t* server, const char16_t* object) {
+    return AddressOf(UrlParts{server, object}, true);
+  };
+  // Characters the code page has go on as its bytes, in host and object alike;
+  // one it lacks is "?", harmless in the object, refused in the host.
+  const auto ok = address(u"b\u00fccher.example:8080", u"/caf\u00e9/\u4e2d?q=\u20ac");
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ok->host,
+            "b\xFC"
+            "cher.example");
+  EXPECT_EQ(ok->port, 8080);
+  EXPECT_EQ(ok->object, "/caf\xE9/??q=\x80");
+  EXPECT_TRUE(address(u"fe80::1%eth0", u""));
+  for (const char16_t* host : {u"\u4e2d.test", u"a b", u"h\x7f", u"h\\x", u"fe80::g", u"[::1%]"})
+    EXPECT_FALSE(address(host, u"/")) << TextToUtf8(host);
+  EXPECT_FALSE(address(u"h", u"/\x01"));
+  EXPECT_FALSE(address(u"h:0", u"/"));  // what SplitServer refuses
+}
+
 }  // namespace
 }  // namespace vizadavu::detail

@@ -73,8 +73,9 @@ constexpr R FailureValue() {
 }  // namespace
 
 struct CurlInternet::Impl {
-  explicit Impl(Memory& memory_) : memory(memory_) {}
+  Impl(Memory& memory_, CurlServices& curl_) : memory(memory_), curl(curl_) {}
   Memory& memory;  // staging buffers for reply bytes
+  CurlServices& curl;
   std::mutex mutex;
   std::atomic<ErrorCode> lastError{codes::None};
   std::map<Handle, std::unique_ptr<Node>> nodes;
@@ -85,6 +86,7 @@ struct CurlInternet::Impl {
   template <class R, class F>
   R Call(F&& body) {
     const std::lock_guard lock(mutex);
+    const CurlAllocationScope allocations(curl);
     ErrorCode error = codes::InternalError;
     R result = FailureValue<R>();
     try {
@@ -121,7 +123,8 @@ struct CurlInternet::Impl {
   }
 };
 
-CurlInternet::CurlInternet(Memory& memory) : impl_(std::make_unique<Impl>(memory)) {}
+CurlInternet::CurlInternet(Memory& memory, CurlServices& curl)
+    : impl_(std::make_unique<Impl>(memory, curl)) {}
 
 CurlInternet::~CurlInternet() = default;
 
@@ -274,6 +277,7 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
     setup.timeouts = node->timeouts;
     setup.waitCallback = node->waitCallback;
     setup.memory = &impl_->memory;
+    setup.curl = &impl_->curl;
     ErrorCode error = codes::None;
     node->transfer = CurlTransfer::Start(setup, body, error);
     if (error == codes::None) error = node->transfer->AwaitHeaders();

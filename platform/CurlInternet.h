@@ -54,6 +54,7 @@
 
 #include <memory>
 
+#include "platform/CurlServices.h"
 #include "platform/Internet.h"
 #include "platform/Memory.h"
 
@@ -61,8 +62,9 @@ namespace vizadavu::platform {
 
 class CurlInternet final : public Internet {
  public:
-  // Reply bytes that arrive ahead of a read wait in blocks from memory.
-  explicit CurlInternet(Memory& memory = SystemMemory());
+  // Reply bytes that arrive ahead of a read wait in blocks from memory; what
+  // libcurl is asked besides the transfer goes through curl.
+  explicit CurlInternet(Memory& memory = SystemMemory(), CurlServices& curl = RealCurlServices());
   ~CurlInternet() override;
   CurlInternet(const CurlInternet&) = delete;
   CurlInternet& operator=(const CurlInternet&) = delete;

@@ -11,20 +11,20 @@
 namespace vizadavu::platform {
 namespace {
 
-// Allocations left before an injected failure; negative: none armed.
-thread_local int g_allocationsBeforeFailure = -1;
+// The services of the boundary call running on this thread; null: none.
+thread_local CurlServices* t_services = nullptr;
 
-bool InjectedFailure() noexcept {
-  if (g_allocationsBeforeFailure < 0) return false;
-  return g_allocationsBeforeFailure-- == 0;
+bool Refused() noexcept {
+  CurlServices* const services = t_services;
+  return services != nullptr && !services->MayAllocate();
 }
 
 void* PlainMalloc(std::size_t size) {
-  return InjectedFailure() ? nullptr : std::malloc(size);
+  return Refused() ? nullptr : std::malloc(size);
 }
 
 void* PlainCalloc(std::size_t count, std::size_t size) {
-  return InjectedFailure() ? nullptr : std::calloc(count, size);
+  return Refused() ? nullptr : std::calloc(count, size);
 }
 
 char* CopyString(const char* text) {
@@ -66,12 +66,17 @@ int InitCurlWithWipingMemory(long flags) {
                               PlainCalloc);
 }
 
-void FailCurlAllocationAfter(int successes) noexcept {
-  g_allocationsBeforeFailure = successes < 0 ? -1 : successes;
+CurlAllocationScope::CurlAllocationScope(CurlServices& services) noexcept : previous_(t_services) {
+  t_services = &services;
 }
 
-bool CurlAllocationFailurePending() noexcept {
-  return g_allocationsBeforeFailure >= 0;
+CurlAllocationScope::~CurlAllocationScope() {
+  t_services = previous_;
+}
+
+CurlServices& RealCurlServices() noexcept {
+  static CurlServices real;
+  return real;
 }
 
 }  // namespace vizadavu::platform

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "platform/CurlServices.h"
+
 namespace vizadavu::platform {
 
 // Initialises libcurl (curl_global_init_mem with `flags`) so that every block it
@@ -17,10 +19,19 @@ int InitCurlWithWipingMemory(long flags);
 void* WipingRealloc(void* block, std::size_t size);
 void WipingFree(void* block);
 
-// For tests: after `successes` more allocations by libcurl on this thread, the
-// next one fails (once); a negative count disarms. Effective only when libcurl
-// runs on this allocator. Returns whether a failure is still pending.
-void FailCurlAllocationAfter(int successes) noexcept;
-bool CurlAllocationFailurePending() noexcept;
+// While one lives, libcurl's allocations on this thread ask `services` whether
+// they may be had (scopes nest; the innermost asks). Without one, every
+// allocation may. libcurl's allocator takes no context of its own, so this is
+// how a boundary object's service reaches it.
+class CurlAllocationScope {
+ public:
+  explicit CurlAllocationScope(CurlServices& services) noexcept;
+  ~CurlAllocationScope();
+  CurlAllocationScope(const CurlAllocationScope&) = delete;
+  CurlAllocationScope& operator=(const CurlAllocationScope&) = delete;
+
+ private:
+  CurlServices* previous_;
+};
 
 }  // namespace vizadavu::platform

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/CurlSecurity.h"
+#include "platform/CurlServices.h"
 #include "platform/ErrorCodes.h"
 #include "platform/Internet.h"
 #include "platform/Memory.h"
@@ -51,11 +52,8 @@ struct TransferSetup {
   // The staging buffer to start with. libcurl delivers at most this much body
   // at once; a larger delivery grows the buffer.
   std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
+  CurlServices* curl = nullptr;  // adds the handle to the multi handle; null: the real one
 };
-
-// curl_multi_add_handle, replaceable by tests: with this libcurl it fails only
-// for misuse this code never makes, but other versions may run out of memory.
-extern CURLMcode (*g_curlMultiAddHandle)(CURLM* multi, CURL* easy);
 
 class CurlTransfer {
  public:

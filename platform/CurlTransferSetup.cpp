@@ -50,8 +50,6 @@ std::optional<std::string> AsciiHost(std::string_view host) {
 
 }  // namespace
 
-CURLMcode (*g_curlMultiAddHandle)(CURLM* multi, CURL* easy) = curl_multi_add_handle;
-
 std::unique_ptr<CurlTransfer> CurlTransfer::Start(const TransferSetup& setup,
                                                   std::optional<std::string_view> body,
                                                   ErrorCode& error) {
@@ -165,7 +163,8 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   }
   if (rc != CURLE_OK) return SetupErrorForCurl(rc);
 
-  const CURLMcode mc = g_curlMultiAddHandle(multi_, e);
+  CurlServices& curl = setup.curl != nullptr ? *setup.curl : RealCurlServices();
+  const CURLMcode mc = curl.AddHandle(multi_, e);
   if (mc != CURLM_OK) {
     curl_easy_cleanup(easy_);  // never added: the destructor must not remove it
     easy_ = nullptr;

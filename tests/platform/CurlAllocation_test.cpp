@@ -22,6 +22,19 @@ using loopback::LoopbackServer;
 
 constexpr std::uint32_t kPlainFlags = 0x84200000;
 
+// libcurl refusing: the allocation after `successes` more fails, once
+// (negative: none), and adding a handle fails with `addRefusal` (CURLM_OK:
+// never).
+struct FailingCurl : CurlServices {
+  int successes = -1;
+  CURLMcode addRefusal = CURLM_OK;
+  bool MayAllocate() noexcept override { return successes < 0 || successes-- != 0; }
+  bool Pending() const { return successes >= 0; }
+  CURLMcode AddHandle(CURLM* multi, CURL* easy) override {
+    return addRefusal != CURLM_OK ? addRefusal : CurlServices::AddHandle(multi, easy);
+  }
+};
+
 TEST(CurlMemory, ReallocMovesWipesAndFailsLikeRealloc) {
   struct Case {
     const char* what;
@@ -37,13 +50,15 @@ TEST(CurlMemory, ReallocMovesWipesAndFailsLikeRealloc) {
       {"size 0 frees", 100, 0, false, false, true},
       {"growth refused keeps the block", 10, 1000, true, false, true},
   };
+  FailingCurl curl;
+  const CurlAllocationScope scope(curl);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     void* block = c.from > 0 ? WipingRealloc(nullptr, c.from) : nullptr;
     if (block != nullptr) std::memset(block, 'k', c.from);
-    if (c.refuse) FailCurlAllocationAfter(0);
+    if (c.refuse) curl.successes = 0;
     void* result = WipingRealloc(block, c.to);
-    EXPECT_FALSE(CurlAllocationFailurePending());
+    EXPECT_FALSE(curl.Pending());
     EXPECT_EQ(result == nullptr, c.null);
     if (c.same) {
       EXPECT_EQ(result, block);
@@ -72,11 +87,11 @@ class CurlFaults : public ::testing::Test {
     return request;
   }
   void TearDown() override {
-    FailCurlAllocationAfter(-1);
     if (session_ != kNullHandle) net_.CloseHandle(session_);
   }
 
-  CurlInternet net_;
+  FailingCurl curl_;
+  CurlInternet net_{SystemMemory(), curl_};
   Handle session_ = kNullHandle;
 };
 
@@ -92,7 +107,7 @@ TEST_F(CurlFaults, EachRefusedLibcurlAllocationFailsTheExchangeCleanly) {
   for (;; ++n) {
     ASSERT_LT(n, 2000) << "the exchange never ran without a refusal";
     const Handle request = Open(server.Port());
-    FailCurlAllocationAfter(n);
+    curl_.successes = n;
     std::string got;
     bool ok = net_.SendRequest(request, std::string_view("a=1"));
     std::vector<std::uint8_t> buffer(3000);
@@ -100,8 +115,8 @@ TEST_F(CurlFaults, EachRefusedLibcurlAllocationFailsTheExchangeCleanly) {
       ok = net_.ReadFile(request, buffer.data(), 3000, count);
       got.append(reinterpret_cast<const char*>(buffer.data()), count);
     }
-    const bool refused = !CurlAllocationFailurePending();
-    FailCurlAllocationAfter(-1);
+    const bool refused = !curl_.Pending();
+    curl_.successes = -1;
     net_.CloseHandle(session_);
     session_ = kNullHandle;
     if (!refused) {
@@ -150,11 +165,9 @@ TEST_F(CurlFaults, RefusedMultiHandleFailsTheSend) {
   const Handle request = Open(server.Port());
   for (const auto& [refusal, code] :
        {std::pair{CURLM_OUT_OF_MEMORY, 8u}, std::pair{CURLM_INTERNAL_ERROR, 12004u}}) {
-    static CURLMcode s_refusal;
-    s_refusal = refusal;
-    g_curlMultiAddHandle = [](CURLM*, CURL*) { return s_refusal; };
+    curl_.addRefusal = refusal;
     EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
-    g_curlMultiAddHandle = curl_multi_add_handle;
+    curl_.addRefusal = CURLM_OK;
     EXPECT_EQ(net_.LastError(), code);
   }
   EXPECT_TRUE(server.Requests().empty());

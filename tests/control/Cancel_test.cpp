@@ -125,29 +125,6 @@ TEST_F(CancelTest, CancelOutsideATransferDoesNothing) {
   EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
 }
 
-// The re-entry guard refuses Action and Clear during a transfer but lets Cancel through.
-TEST_F(CancelTest, GuardRefusesActionAndClearButNotCancel) {
-  int refused = 0;
-  recorder.onEvent = [&](const std::string& event) {
-    if (event != "Status 30") return;
-    try {
-      control.Action(1);
-    } catch (const std::logic_error&) {
-      ++refused;
-    }
-    try {
-      control.Clear();
-    } catch (const std::logic_error&) {
-      ++refused;
-    }
-    control.Cancel();
-  };
-  control.Action(1);
-  EXPECT_EQ(refused, 2);
-  EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "Error 12017"}));
-  EXPECT_FALSE(Called("ReadFile"));
-}
-
 // With YieldWhileWaiting the host's loop runs once per wait callback, which the
 // boundary calls every 20 ms of waiting; without it no callback is set and the
 // yields are those of the pause, Status and the chunks only.

@@ -456,10 +456,16 @@ TEST_F(TransferTest, ExceptionsOfItsOwnStepsAreErrors) {
   net.onCall = nullptr;
 }
 
+// While a transfer runs (here, from its event handlers) Action and Clear are
+// refused and the transfer goes on; Cancel is let through and ends it.
 TEST_F(TransferTest, ReentryIsRefusedAndTheTransferGoesOn) {
-  int refused = 0;
-  recorder.onEvent = [&](const std::string& event) {
-    if (event == "Status 21" || event == "Status 30") {
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel);
+    net.Restart();
+    recorder.events.clear();
+    int refused = 0;
+    recorder.onEvent = [&](const std::string& event) {
+      if (event != "Status 21" && event != "Status 30") return;
       try {
         control.Action(1);
       } catch (const std::logic_error&) {
@@ -470,13 +476,19 @@ TEST_F(TransferTest, ReentryIsRefusedAndTheTransferGoesOn) {
       } catch (const std::logic_error&) {
         ++refused;
       }
+      if (cancel && event == "Status 30") control.Cancel();
+    };
+    net.reply = "reply";
+    control.Action(1);
+    EXPECT_EQ(refused, 4);
+    if (cancel) {
+      EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "Error 12017"}));
+      for (const std::string& call : net.calls) EXPECT_NE(call.rfind("ReadFile", 0), 0u) << call;
+    } else {
+      EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
+      EXPECT_EQ(control.ReceiveBuffer(), u"reply");
     }
-  };
-  net.reply = "reply";
-  control.Action(1);
-  EXPECT_EQ(refused, 4);
-  EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
-  EXPECT_EQ(control.ReceiveBuffer(), u"reply");
+  }
   // Once it has ended the control takes a new transfer.
   recorder.onEvent = nullptr;
   control.Action(1);

@@ -54,6 +54,16 @@ Result RunProgram(const std::string& arguments) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ""};
 }
 
+// The server received exactly one request, this one.
+void ExpectOneRequest(const LoopbackServer& server, std::string_view method,
+                      std::string_view target, std::string_view body) {
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, method);
+  EXPECT_EQ(requests[0].target, target);
+  EXPECT_EQ(requests[0].body, body);
+}
+
 TEST(CliArguments, OptionsAndFieldsInOrder) {
   const Options o = ParseArguments({"-p", "--read-size=5000", "http://h/x", "a=1", "--get", "b=x y",
                                     "-o", "out", "c=", "--", "-d=-"});
@@ -154,11 +164,7 @@ TEST(CliTransfer, FieldsArriveExactlyAndReplyBytesAreKept) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, reply);  // every byte value, unchanged
   EXPECT_NE(r.err.find("field 3 (c)"), std::string::npos) << r.err;
-  const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].method, "POST");
-  EXPECT_EQ(requests[0].target, "/p?q=1");
-  EXPECT_EQ(requests[0].body, "a=1&b=x+y&c=%3F");
+  ExpectOneRequest(server, "POST", "/p?q=1", "a=1&b=x+y&c=%3F");
 }
 
 TEST(CliTransfer, ErrorsNameTheCodeTheProxyAndExitNonZero) {
@@ -191,11 +197,7 @@ TEST(CliTransfer, QueryModeWarningsAndProgress) {
   // The progress line on the terminal, erased at the end.
   EXPECT_NE(r.err.find(" MiB received, "), std::string::npos) << r.err;
   EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\x1b[K");
-  const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].method, "GET");
-  EXPECT_EQ(requests[0].target, "/s?q=viz+adavu");
-  EXPECT_EQ(requests[0].body, "");
+  ExpectOneRequest(server, "GET", "/s?q=viz+adavu", "");
 }
 
 TEST(CliProgram, AReplyThatCannotBeWrittenIsAnError) {

@@ -2,14 +2,17 @@
 // from one buffer in memory, and peak-memory readings.
 #pragma once
 
-#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "tools/loopback/LoopbackServer.h"
+#include "vizadavu/vizADAVU.h"
 
 namespace vizadavu::bench {
 
@@ -31,21 +34,70 @@ inline const std::string& ReplyBytes() {
   return bytes;
 }
 
-// GET or POST /N answers N bytes of ReplyBytes() with a Content-Length, written
-// with one large write straight from the shared buffer.
-inline loopback::LoopbackServer& Server() {
-  static loopback::LoopbackServer server([](loopback::Connection& c) {
-    loopback::ReceivedRequest request;
-    if (!c.ReadRequest(request)) return;
-    std::size_t size = 0;
-    const std::string& t = request.target;
-    std::from_chars(t.data() + 1, t.data() + t.size(), size);
-    if (size > ReplyBytes().size()) size = 0;
-    c.Write("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n");
-    c.Write(std::string_view(ReplyBytes().data(), size));
+// The size a reply target names: "/N" with N decimal digits and nothing else.
+inline std::optional<std::size_t> ReplySize(std::string_view target) {
+  std::size_t size = 0;
+  if (target.size() < 2 || target[0] != '/') return std::nullopt;
+  const char* end = target.data() + target.size();
+  const auto [stop, error] = std::from_chars(target.data() + 1, end, size);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return size;
+}
+
+// GET or POST /N answers N bytes of ReplyBytes() (repeated from the start when
+// N is larger) with a Content-Length, written in large writes straight from the
+// shared buffer; any other target gets a 404, so that a wrong URL can never pass
+// for an empty reply.
+inline void ServeReply(loopback::Connection& c) {
+  loopback::ReceivedRequest request;
+  if (!c.ReadRequest(request)) return;
+  const std::optional<std::size_t> size = ReplySize(request.target);
+  if (!size) {
+    c.Write("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
     c.Close();
-  });
+    return;
+  }
+  c.Write("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(*size) + "\r\n\r\n");
+  const std::string& bytes = ReplyBytes();
+  for (std::size_t left = *size; left > 0;) {
+    const std::size_t n = std::min(left, bytes.size());
+    if (!c.Write(std::string_view(bytes.data(), n))) return;
+    left -= n;
+  }
+  c.Close();
+}
+
+inline loopback::LoopbackServer& Server() {
+  static loopback::LoopbackServer server(ServeReply);
   return server;
+}
+
+// ASCII words, spaces, punctuation and Latin-1 letters.
+inline const Text& MixedText() {
+  static const Text text = [] {
+    const Text pieces[] = {u"form",
+                           u" ",
+                           u"value",
+                           u"&",
+                           u"50%",
+                           u"caf\u00e9",
+                           u"=",
+                           u"-_.",
+                           u"Z\u00fcrich",
+                           u"(x)",
+                           u"\u00c5ngstr\u00f6m",
+                           u"a+b",
+                           u"/path?q"};
+    Text t;
+    std::uint32_t x = 7;
+    while (t.size() < kMiB) {
+      x = x * 1103515245u + 12345u;
+      t += pieces[(x >> 16) % std::size(pieces)];
+    }
+    t.resize(kMiB);
+    return t;
+  }();
+  return text;
 }
 
 inline std::string UrlFor(std::size_t bytes) {

@@ -1,4 +1,5 @@
 // URLEncode of 1 MiB of mixed text against curl_easy_escape of the same bytes.
+#include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
 #include "bench/BenchSupport.h"
@@ -9,34 +10,6 @@
 
 namespace vizadavu::bench {
 namespace {
-
-// ASCII words, spaces, punctuation and Latin-1 letters.
-const Text& MixedText() {
-  static const Text text = [] {
-    const Text pieces[] = {u"form",
-                           u" ",
-                           u"value",
-                           u"&",
-                           u"50%",
-                           u"caf\u00e9",
-                           u"=",
-                           u"-_.",
-                           u"Z\u00fcrich",
-                           u"(x)",
-                           u"\u00c5ngstr\u00f6m",
-                           u"a+b",
-                           u"/path?q"};
-    Text t;
-    std::uint32_t x = 7;
-    while (t.size() < kMiB) {
-      x = x * 1103515245u + 12345u;
-      t += pieces[(x >> 16) % std::size(pieces)];
-    }
-    t.resize(kMiB);
-    return t;
-  }();
-  return text;
-}
 
 void BM_URLEncode_Control(benchmark::State& state) {
   test::FakeInternet net;

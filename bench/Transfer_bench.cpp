@@ -1,6 +1,7 @@
 // The control against raw libcurl on the same loopback server and data: chunked
 // and single reads of 1, 16 and 256 MiB, and a small form POST. The control's
 // one-second pause is skipped with a fake clock.
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <curl/curl.h>

@@ -1,0 +1,74 @@
+// Qt Network as a peer: QNetworkAccessManager with a local QEventLoop, the way
+// Qt code submits synchronously. One manager per side, kept warm between jobs.
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+#include <chrono>
+
+#include "bench/Sides.h"
+
+namespace vizadavu::bench {
+namespace {
+
+class QtSide : public Side {
+ public:
+  QtSide(const Row& row, const std::string& base)
+      : row_(row),
+        url_(QString::fromStdString(base + "/" + std::to_string(row.bytes))),
+        fields_(FormFields()) {
+    manager_.setProxy(QNetworkProxy::NoProxy);
+  }
+
+  double Once() override {
+    const auto start = std::chrono::steady_clock::now();
+    QNetworkRequest request(url_);
+    QNetworkReply* reply = nullptr;
+    if (row_.kind == Kind::Post) {
+      QByteArray body;
+      for (const auto& [name, value] : fields_) {
+        if (!body.isEmpty()) body += '&';
+        body += QUrl::toPercentEncoding(QString::fromStdString(name)) + '=' +
+                QUrl::toPercentEncoding(QString::fromStdString(value));
+      }
+      request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+      reply = manager_.post(request, body);
+    } else {
+      reply = manager_.get(request);
+    }
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished()) loop.exec();
+    held_ = reply->readAll();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const bool ok = reply->error() == QNetworkReply::NoError;
+    delete reply;
+    if (!ok) throw std::runtime_error("Qt Network's transfer failed");
+    if (static_cast<std::size_t>(held_.size()) != row_.bytes)
+      throw std::runtime_error("Qt Network's reply came back short");
+    return seconds;
+  }
+
+  void Release(bool) override { held_ = QByteArray(); }
+
+ private:
+  Row row_;
+  QUrl url_;
+  std::vector<std::pair<std::string, std::string>> fields_;
+  QNetworkAccessManager manager_;
+  QByteArray held_;
+};
+
+}  // namespace
+
+std::unique_ptr<Side> MakeQt(const Row& row, const std::string& base, int& argc, char** argv) {
+  if (row.kind == Kind::UrlEncode) return nullptr;
+  static QCoreApplication app(argc, argv);
+  return std::make_unique<QtSide>(row, base);
+}
+
+}  // namespace vizadavu::bench

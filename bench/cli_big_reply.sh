@@ -1,53 +1,64 @@
 #!/usr/bin/env bash
-# The vizadavu program against curl on one big reply from the same loopback
-# server: `vizadavu -p -g URL -o FILE` and `curl -o FILE URL`, each measured
-# with /usr/bin/time (wall time, peak resident memory), the files compared with
-# the reply, and the targets checked: peak memory <= 2.5 x the reply size, time
-# <= the control's 1 s pause + 2 x curl's time.
-#   usage: bench/cli_big_reply.sh [PROGRAM [MIB]]   (defaults: build/vizadavu, 300)
+# The vizadavu program against the curl command on one big reply from the same
+# loopback reply server: `vizadavu -p -g URL -o FILE` and `curl -o FILE URL`,
+# interleaved (PAIRS pairs, default 5, the order alternating), each a fresh
+# process measured with /usr/bin/time (wall time, peak resident memory), each
+# file checked against the other and the reply size. Prints one JSON line per
+# pair for bench/table.py, then a summary: the median over the pairs of
+# (vizadavu's time - the control's 1 s pause) / curl's time (target <= 2) and of
+# vizadavu's peak memory (target <= 2.5 x the reply).
+#   usage: bench/cli_big_reply.sh [PROGRAM [MIB [SERVER_URL]]]
+#   (defaults: build/vizadavu, 300, a vizadavu_bench_server started from
+#    build-bench/ for the duration)
 set -euo pipefail
 program=$(realpath "${1:-build/vizadavu}")
 mib=${2:-300}
+base=${3:-}
+pairs=${PAIRS:-5}
 dir=$(mktemp -d)
-server=
-cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+trap 'rm -rf "$dir"' EXIT
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 
-head -c $((mib << 20)) /dev/urandom >"$dir/reply.bin"
-python3 -u -m http.server --bind 127.0.0.1 --directory "$dir" 0 >"$dir/server.log" 2>&1 &
-server=$!
-for _ in $(seq 100); do
-  port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$dir/server.log" | head -1)
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-url="http://127.0.0.1:$port/reply.bin"
+if [ -z "$base" ]; then
+  exec 3> >(exec build-bench/bench/vizadavu_bench_server >"$dir/server.url")
+  for _ in $(seq 100); do
+    [ -s "$dir/server.url" ] && break
+    sleep 0.1
+  done
+  base=$(cat "$dir/server.url")
+fi
+url="$base/$((mib << 20))"
 
 measure() {  # name command...: prints "seconds kilobytes"
   local name=$1
   shift
   /usr/bin/time -f '%e %M' -o "$dir/$name.time" "$@" >/dev/null
-  cmp -s "$dir/reply.bin" "$dir/$name.out" || { echo "$name: the reply arrived changed"; exit 1; }
-  rm -f "$dir/$name.out"
   cat "$dir/$name.time"
 }
-read -r curl_s curl_kb < <(measure curl curl -s -o "$dir/curl.out" "$url")
-read -r viz_s viz_kb < <(measure vizadavu "$program" -p -g "$url" -o "$dir/vizadavu.out")
+for i in $(seq "$pairs"); do
+  if [ $((i % 2)) -eq 1 ]; then
+    read -r curl_s curl_kb < <(measure curl curl -s --noproxy '*' -o "$dir/curl.out" "$url")
+    read -r viz_s viz_kb < <(measure vizadavu "$program" -p -g "$url" -o "$dir/vizadavu.out")
+  else
+    read -r viz_s viz_kb < <(measure vizadavu "$program" -p -g "$url" -o "$dir/vizadavu.out")
+    read -r curl_s curl_kb < <(measure curl curl -s --noproxy '*' -o "$dir/curl.out" "$url")
+  fi
+  [ "$(stat -c %s "$dir/curl.out")" -eq $((mib << 20)) ] || { echo "curl: short reply" >&2; exit 1; }
+  cmp -s "$dir/curl.out" "$dir/vizadavu.out" || { echo "vizadavu: the reply arrived changed" >&2; exit 1; }
+  rm -f "$dir/curl.out" "$dir/vizadavu.out"
+  echo "{\"row\": \"cli/$mib\", \"peer\": \"curl command\", \"state\": \"cold\"," \
+    "\"control_s\": $viz_s, \"peer_s\": $curl_s, \"control_kib\": $viz_kb, \"peer_kib\": $curl_kb}"
+done | tee "$dir/pairs.jsonl"
 
-python3 - "$mib" "$curl_s" "$curl_kb" "$viz_s" "$viz_kb" <<'PY'
-import sys
-mib, curl_s, curl_kb, viz_s, viz_kb = int(sys.argv[1]), *map(float, sys.argv[2:])
-memory_target = 2.5 * mib * 1024
-time_target = 1 + 2 * curl_s
-print(f"reply {mib} MiB from a loopback server")
-print(f"curl      {curl_s:6.2f} s  {curl_kb / 1024:8.1f} MiB peak")
-print(f"vizadavu  {viz_s:6.2f} s  {viz_kb / 1024:8.1f} MiB peak")
-ok_memory = viz_kb <= memory_target
-ok_time = viz_s <= time_target
-print(f"peak memory <= {memory_target / 1024:.0f} MiB (2.5 x reply): {'met' if ok_memory else 'MISSED'}")
-print(f"time <= {time_target:.2f} s (1 s pause + 2 x curl): {'met' if ok_time else 'MISSED'}")
-sys.exit(0 if ok_memory and ok_time else 1)
+python3 - "$mib" "$dir/pairs.jsonl" <<'PY'
+import json, statistics, sys
+mib, rows = int(sys.argv[1]), [json.loads(l) for l in open(sys.argv[2])]
+ratio = statistics.median((r["control_s"] - 1) / r["peer_s"] for r in rows)
+peak = statistics.median(r["control_kib"] for r in rows) / 1024
+print(f"reply {mib} MiB, {len(rows)} interleaved pairs (medians)", file=sys.stderr)
+print(f"(vizadavu - 1 s) / curl: {ratio:.2f} (target <= 2): {'met' if ratio <= 2 else 'MISSED'}",
+      file=sys.stderr)
+print(f"vizadavu peak {peak:.0f} MiB (target <= {2.5 * mib:.0f}): "
+      f"{'met' if peak <= 2.5 * mib else 'MISSED'}", file=sys.stderr)
+sys.exit(0 if ratio <= 2 and peak <= 2.5 * mib else 1)
 PY

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian 12 packages the build and the tests need
-# that this machine lacks. Uses sudo when not run as root. With --ci, also what
+# that this machine lacks (python3, python3-requests, time and curl for bench/run's
+# table and peers). Uses sudo when not run as root. With --ci, also what
 # CI's extra stages use: clang-14 and its sanitizer and fuzzer runtimes,
 # valgrind, gcovr for tools/coverage.sh, Qt 6 Widgets with a virtual X server
 # for the Qt control, Qt's Designer and UiTools for the Designer plugin, and the
@@ -8,7 +9,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googletest libgtest-dev
-          libbenchmark-dev)
+          libbenchmark-dev python3 python3-requests time curl)
 [ "${1:-}" = "--ci" ] && packages+=(clang-14 libclang-rt-14-dev valgrind gcovr qt6-base-dev qt6-base-dev-tools
                                     xvfb xauth fonts-dejavu-core qt6-tools-dev qt6-tools-dev-tools
                                     libqt6opengl6-dev designer-qt6 xdotool lintian dpkg-dev

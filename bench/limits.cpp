@@ -1,0 +1,91 @@
+// The machine's own limits for the table's rows, printed as notes by bench/run:
+// how fast loopback TCP carries bytes between two plain sockets (a copy in, a
+// copy out, no HTTP), and what the first touch of fresh anonymous memory costs
+// with 4 KiB pages and with transparent huge pages.
+#include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Sends `total` bytes over a loopback TCP connection in 64 KiB writes and reads
+// them in 64 KiB reads (libcurl reads 16 KiB at a time; this is the ceiling).
+double LoopbackBytesPerSecond(std::size_t total) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(listener, 1) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("cannot listen on loopback");
+  std::thread writer([&] {
+    const int out = accept(listener, nullptr, nullptr);
+    std::vector<char> block(64 * 1024, 'x');
+    for (std::size_t sent = 0; sent < total;) {
+      const ssize_t n = write(out, block.data(), std::min(block.size(), total - sent));
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    close(out);
+  });
+  const int in = socket(AF_INET, SOCK_STREAM, 0);
+  if (connect(in, reinterpret_cast<sockaddr*>(&address), length) != 0)
+    throw std::runtime_error("cannot connect on loopback");
+  std::vector<char> block(64 * 1024);
+  const auto start = std::chrono::steady_clock::now();
+  std::size_t received = 0;
+  for (ssize_t n; (n = read(in, block.data(), block.size())) > 0;)
+    received += static_cast<std::size_t>(n);
+  const double seconds = Seconds(start);
+  writer.join();
+  close(in);
+  close(listener);
+  if (received != total) throw std::runtime_error("loopback copy came back short");
+  return static_cast<double>(total) / seconds;
+}
+
+// Seconds to touch every page of a fresh anonymous mapping once.
+double FirstTouchSeconds(std::size_t bytes, bool hugePages) {
+  void* map = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) throw std::runtime_error("mmap failed");
+  madvise(map, bytes, hugePages ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+  auto* bytesOf = static_cast<volatile char*>(map);
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < bytes; i += 4096) bytesOf[i] = 1;
+  const double seconds = Seconds(start);
+  munmap(map, bytes);
+  return seconds;
+}
+
+}  // namespace
+
+int main() {
+  try {
+    const double rate = LoopbackBytesPerSecond(1024 * kMiB);
+    std::printf("loopback TCP copy, 64 KiB reads: %.0f MB/s (256 MiB in %.0f ms)\n", rate / 1e6,
+                256.0 * static_cast<double>(kMiB) / rate * 1e3);
+    std::printf(
+        "first touch of 600 MiB fresh memory: %.2f s with 4 KiB pages, %.2f s with huge "
+        "pages\n",
+        FirstTouchSeconds(600 * kMiB, false), FirstTouchSeconds(600 * kMiB, true));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vizadavu_bench_limits: %s\n", e.what());
+    return 2;
+  }
+  return 0;
+}

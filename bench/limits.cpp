@@ -21,9 +21,9 @@ double Seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Sends `total` bytes over a loopback TCP connection in 64 KiB writes and reads
-// them in 64 KiB reads (libcurl reads 16 KiB at a time; this is the ceiling).
-double LoopbackBytesPerSecond(std::size_t total) {
+// Sends `total` bytes over a loopback TCP connection in 1 MiB writes and reads
+// them in reads of `readSize` bytes (libcurl reads 16 KiB at a time).
+double LoopbackBytesPerSecond(std::size_t total, std::size_t readSize) {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -35,7 +35,7 @@ double LoopbackBytesPerSecond(std::size_t total) {
     throw std::runtime_error("cannot listen on loopback");
   std::thread writer([&] {
     const int out = accept(listener, nullptr, nullptr);
-    std::vector<char> block(64 * 1024, 'x');
+    std::vector<char> block(kMiB, 'x');
     for (std::size_t sent = 0; sent < total;) {
       const ssize_t n = write(out, block.data(), std::min(block.size(), total - sent));
       if (n <= 0) break;
@@ -46,7 +46,7 @@ double LoopbackBytesPerSecond(std::size_t total) {
   const int in = socket(AF_INET, SOCK_STREAM, 0);
   if (connect(in, reinterpret_cast<sockaddr*>(&address), length) != 0)
     throw std::runtime_error("cannot connect on loopback");
-  std::vector<char> block(64 * 1024);
+  std::vector<char> block(readSize);
   const auto start = std::chrono::steady_clock::now();
   std::size_t received = 0;
   for (ssize_t n; (n = read(in, block.data(), block.size())) > 0;)
@@ -76,9 +76,11 @@ double FirstTouchSeconds(std::size_t bytes, bool hugePages) {
 
 int main() {
   try {
-    const double rate = LoopbackBytesPerSecond(1024 * kMiB);
-    std::printf("loopback TCP copy, 64 KiB reads: %.0f MB/s (256 MiB in %.0f ms)\n", rate / 1e6,
-                256.0 * static_cast<double>(kMiB) / rate * 1e3);
+    for (const std::size_t readSize : {16 * std::size_t{1024}, kMiB}) {
+      const double rate = LoopbackBytesPerSecond(1024 * kMiB, readSize);
+      std::printf("loopback TCP copy, %zu KiB reads: %.0f MB/s (256 MiB in %.0f ms)\n",
+                  readSize / 1024, rate / 1e6, 256.0 * static_cast<double>(kMiB) / rate * 1e3);
+    }
     std::printf(
         "first touch of 600 MiB fresh memory: %.2f s with 4 KiB pages, %.2f s with huge "
         "pages\n",

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <new>
@@ -302,6 +303,26 @@ bool CurlInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t 
     out = true;
     return node->transfer->Read(buffer, wanted, bytesRead);
   });
+}
+
+bool CurlInternet::ReadChunks(Handle request, ChunkSink& sink) {
+  std::exception_ptr thrown;
+  bool ran = false;
+  const bool ok = impl_->Call<bool>([&](bool& out) {
+    Node* node = impl_->Find(request, Kind::kRequest);
+    if (node == nullptr) return codes::InvalidHandle;
+    if (!node->transfer) return codes::IncorrectHandleState;
+    ran = true;
+    bool failed = false;
+    const ErrorCode error = node->transfer->ReadChunks(sink, failed, thrown);
+    out = !failed;
+    return error;
+  });
+  // The sink's exception leaves after the lock does.
+  if (thrown) std::rethrow_exception(thrown);
+  // A request that cannot be read: the sink sees the failed read ReadFile gives.
+  if (!ran) sink.Read(0, false);
+  return ok;
 }
 
 bool CurlInternet::SetWaitCallback(Handle request, WaitCallback callback) {

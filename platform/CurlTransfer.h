@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,6 +73,12 @@ class CurlTransfer {
   // when the read fails. A failure is reported once every good byte before it
   // has been handed out, and then on every later read.
   ErrorCode Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead);
+  // Runs the loop of ChunkSink (platform/Internet.h), copying each delivery
+  // straight into the sink's buffer; what a stopping sink leaves of a delivery
+  // is staged for a later read. `failed` tells whether the last read the sink
+  // saw failed; the code is then returned. An exception from the sink stops
+  // the loop and comes back in `thrown`.
+  ErrorCode ReadChunks(ChunkSink& sink, bool& failed, std::exception_ptr& thrown);
   // The status code of the final reply headers; 0 before them.
   std::uint32_t StatusCode() const;
 
@@ -90,6 +97,9 @@ class CurlTransfer {
   void ReleaseStage() noexcept;
   bool Staged() const { return stageEnd_ > stageBegin_; }
   void DrainStage();
+  bool ReserveStage(std::size_t bytes);
+  std::size_t FeedSink(const std::uint8_t* data, std::size_t n);
+  void EndChunk(bool ok) noexcept;
   bool Sending() const { return connected_ && !done_ && ulNow_ < uploadSize_; }
 
   CURLM* multi_ = nullptr;
@@ -109,6 +119,16 @@ class CurlTransfer {
   std::uint8_t* dst_ = nullptr;
   std::size_t dstCap_ = 0;
   std::size_t dstLen_ = 0;
+
+  // The chunk loop in progress (sink_ null outside ReadChunks): its buffer and
+  // how much of it the current read has filled.
+  ChunkSink* sink_ = nullptr;
+  std::uint8_t* chunk_ = nullptr;
+  std::size_t chunkCap_ = 0;
+  std::size_t chunkLen_ = 0;
+  bool sinkStopped_ = false;  // the sink said stop, or threw
+  bool chunkFailed_ = false;  // the last read the sink saw failed
+  std::exception_ptr sinkThrew_;
 
   bool paused_ = false;       // the write callback returned CURL_WRITEFUNC_PAUSE
   bool connected_ = false;    // connection (and TLS) set up, request about to go out

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <stdexcept>
 #include <thread>
 
 #include "control/Testing.h"
@@ -145,6 +146,87 @@ TEST_F(EndToEndTest, LargeRepliesArriveIntactInBothModes) {
   ASSERT_EQ(control.ReceiveBufferArraySize(), static_cast<Long>(body.size()) - 1);
   EXPECT_EQ(TextToCp1252(control.StringB()), body);
   EXPECT_EQ(control.ReceiveBufferB(static_cast<Long>(body.size())), 0);
+}
+
+// What a chunked read raised and left: every event and yield, the text, the
+// whole chunk buffer, and the host exception that ended it, if any.
+struct ChunkedOutcome {
+  Events events;
+  Text text;
+  std::vector<Byte> chunk;
+  Long arraySize = 0;
+  std::string thrown;
+  bool operator==(const ChunkedOutcome&) const = default;
+};
+
+// A chunked read of `url` over `net` (null: the libcurl boundary). The host's
+// loop cancels, or throws, at its `stopAt`-th yield from Status 30 on.
+ChunkedOutcome ReadChunked(platform::Internet* net, const Text& url, int stopAt, bool cancel) {
+  FakeClock clock{std::chrono::milliseconds(500)};
+  Recorder recorder;
+  recorder.recordDoEvents = true;
+  vizADAVU control =
+      detail::Testing::Make(&recorder, &recorder, platform::Services{net, &clock, nullptr});
+  int yields = -1;
+  recorder.onEvent = [&](const std::string& event) {
+    if (event == "Status 30") yields = 0;
+    if (event != "DoEvents" || yields < 0 || ++yields != stopAt) return;
+    if (cancel) {
+      control.Cancel();
+    } else {
+      throw std::runtime_error("host loop failed");
+    }
+  };
+  control.Secure_Mode_Off = true;
+  control.URL(url);
+  ChunkedOutcome out;
+  try {
+    control.Action(1);
+  } catch (const std::runtime_error& e) {
+    out.thrown = e.what();
+  }
+  out.events = recorder.events;
+  out.text = control.ReceiveBuffer();
+  for (Long i = 0; i < 2048; ++i) out.chunk.push_back(control.ReceiveBufferB(i));
+  out.arraySize = control.ReceiveBufferArraySize();
+  return out;
+}
+
+TEST(EndToEndChunks, LibcurlBoundaryReadsExactlyAsTheReadFileLoop) {
+  // The libcurl boundary fills the chunk buffer from where the bytes arrive; the
+  // fake serves plain ReadFile calls. Both must leave the same reads, yields,
+  // text and chunk buffer (last chunk first, then what the one before left),
+  // also when the host stops the loop in the middle of a delivery.
+  struct Case {
+    std::size_t size;
+    int stopAt;  // 0: never
+    bool cancel;
+  } cases[] = {
+      {0, 0, true},
+      {1, 0, true},
+      {2048, 0, true},
+      {5000, 0, true},
+      {(3 << 20) + 904, 0, true},
+      {5000, 3, true},
+      {(1 << 20) + 7, 5, true},
+      {(1 << 20) + 7, 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " bytes, stop at " + std::to_string(c.stopAt));
+    const std::string body = Pattern(c.size);
+    LoopbackServer server(LoopbackServer::Respond(200, body));
+    FakeInternet fake;
+    fake.reply = body;
+    const Text url = Url("http", server, "/c");
+    const ChunkedOutcome real = ReadChunked(nullptr, url, c.stopAt, c.cancel);
+    const ChunkedOutcome plain = ReadChunked(&fake, url, c.stopAt, c.cancel);
+    EXPECT_EQ(real.events.size(), plain.events.size());
+    EXPECT_TRUE(real == plain);  // no dump of megabytes on failure
+    EXPECT_EQ(real.arraySize, -1);
+    if (c.stopAt == 0) {
+      EXPECT_TRUE(TextToCp1252(real.text) == body);
+    }
+  }
 }
 
 TEST_F(EndToEndTest, ChunkedTransferEncodingIsDecoded) {

@@ -116,6 +116,26 @@ __attribute__((target("ssse3"))) void AnsiToCharsSsse3(const std::uint8_t* bytes
   }
   AnsiToCharsScalar(bytes + i, count - i, out + i);
 }
+
+// With AVX-512BW the 32 characters of 0x80..0x9F fit one register of 16-bit
+// lanes: each byte is widened, and those in that range are replaced by a
+// 16-bit permute, 32 bytes at a time; the tail goes sixteen at a time.
+__attribute__((target("avx512bw"))) void AnsiToCharsAvx512(const std::uint8_t* bytes,
+                                                           std::size_t count, char16_t* out) {
+  const __m512i table = _mm512_loadu_si512(kHigh);
+  const __m512i first = _mm512_set1_epi16(0x80);
+  const __m512i span = _mm512_set1_epi16(32);
+  std::size_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    const __m512i wide =
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i)));
+    const __m512i offset = _mm512_sub_epi16(wide, first);
+    const __mmask32 high = _mm512_cmplt_epu16_mask(offset, span);
+    const __m512i mapped = _mm512_permutexvar_epi16(offset, table);  // low 5 bits index
+    _mm512_storeu_si512(out + i, _mm512_mask_blend_epi16(high, wide, mapped));
+  }
+  AnsiToCharsSsse3(bytes + i, count - i, out + i);
+}
 #endif
 
 using Converter = void (*)(const std::uint8_t*, std::size_t, char16_t*);
@@ -123,6 +143,7 @@ using Converter = void (*)(const std::uint8_t*, std::size_t, char16_t*);
 Converter ChooseConverter() {
 #if defined(__x86_64__)
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512bw")) return AnsiToCharsAvx512;
   if (__builtin_cpu_supports("ssse3")) return AnsiToCharsSsse3;
 #endif
   return AnsiToCharsScalar;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 #include "tests/support/CodePage1252.h"
 #include "vizadavu/vizADAVU.h"
@@ -28,6 +29,24 @@ TEST(CodePage, EveryByteRoundTrips) {
   platform::CharsToAnsi(noCode.data(), noCode.size(),
                         reinterpret_cast<std::uint8_t*>(questions.data()));
   EXPECT_EQ(questions, "?????");
+}
+
+TEST(CodePage, WideningAgreesWithTheTableAtEveryLengthAndAlignment) {
+  // Vector paths take 32 or 16 bytes at a time and leave tails to narrower
+  // ones: every length up to 100 from every offset within 32 meets each path.
+  std::vector<std::uint8_t> bytes(200);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(i * 37 + 0x80);
+  for (std::size_t offset = 0; offset < 32; ++offset) {
+    for (std::size_t count = 0; count <= 100; ++count) {
+      std::vector<char16_t> out(count + 1, u'#');
+      platform::AnsiToChars(bytes.data() + offset, count, out.data());
+      for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(out[i], platform::kAnsiToChar[bytes[offset + i]]) << offset << " " << count;
+      }
+      ASSERT_EQ(out[count], u'#') << "wrote past the end";
+    }
+  }
 }
 
 TEST(CodePage, CharactersWithoutCodeBecomeQuestionMarks) {

@@ -29,6 +29,11 @@
 
 namespace vizadavu::platform {
 
+// libcurl's receive buffer, and so the most body one delivery carries: larger
+// than its 16 KiB default, so a long reply takes fewer receive calls and fewer
+// rounds of the transfer loop.
+inline constexpr std::size_t kReceiveBufferBytes = std::size_t{256} << 10;
+
 // Milliseconds; 0 or 0xFFFFFFFF means no limit.
 struct Timeouts {
   std::uint32_t connectMs = 60000;
@@ -50,8 +55,9 @@ struct TransferSetup {
   Timeouts timeouts;
   WaitCallback waitCallback;  // called while a send or read blocks; may be empty
   Memory* memory = nullptr;   // where reply bytes wait ahead of a read; null: the system's
-  // The staging buffer to start with. libcurl delivers at most this much body
-  // at once; a larger delivery grows the buffer.
+  // The staging buffer to start with. A delivery larger than it (up to
+  // kReceiveBufferBytes) grows it; reads into the caller's buffer and
+  // ReadChunks stage nothing as long as the caller keeps reading.
   std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
   CurlServices* curl = nullptr;  // adds the handle to the multi handle; null: the real one
 };

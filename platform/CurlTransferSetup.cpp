@@ -131,6 +131,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   set(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
                        connectMs == kNoLimit ? 0L : static_cast<long>(connectMs)));
 
+  set(curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBufferBytes)));
   set(curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody));
   set(curl_easy_setopt(e, CURLOPT_WRITEDATA, this));
   set(curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader));

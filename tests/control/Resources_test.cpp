@@ -71,7 +71,7 @@ TEST(Resources, ClearGivesLargeReplyStorageBack) {
       detail::Testing::Make(nullptr, nullptr, platform::Services{&net, &clock, nullptr});
   control.URL(u"http://example.com/form");
   net.reply = std::string(std::size_t{40} << 20, 'x');
-  const long before = ResidentKiB();
+  [[maybe_unused]] const long before = ResidentKiB();
   for (const Long mode : {Long{-1}, Long{40} << 20, Long{-1}}) {
     net.Restart();
     net.reply.assign(std::size_t{40} << 20, 'x');

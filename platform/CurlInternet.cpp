@@ -83,7 +83,8 @@ struct CurlInternet::Impl {
 
   // Runs one boundary call under the lock. The call returns codes::None or the
   // code it fails with; a failure (an exception included) is recorded as the
-  // last error and returned as the null handle or false.
+  // last error and returned as the null handle or false. A failure after an
+  // allocation of libcurl's was refused is 8, whatever libcurl called it.
   template <class R, class F>
   R Call(F&& body) {
     const std::lock_guard lock(mutex);
@@ -98,6 +99,9 @@ struct CurlInternet::Impl {
       error = codes::InternalError;
     }
     if (error == codes::None) return result;
+    // libcurl reports some allocations it could not have as something else
+    // (a name that cannot be resolved, a header line too long, ...).
+    if (allocations.refused()) error = codes::NotEnoughMemory;
     lastError.store(error);
     return FailureValue<R>();
   }

@@ -11,20 +11,25 @@
 namespace vizadavu::platform {
 namespace {
 
-// The services of the boundary call running on this thread; null: none.
-thread_local CurlServices* t_services = nullptr;
+// The scope of the boundary call running on this thread; null: none.
+thread_local CurlAllocationScope* t_scope = nullptr;
+
+// An allocation's result, noted in the running call's scope when it is null.
+void* Noted(void* block) noexcept {
+  if (block == nullptr && t_scope != nullptr) t_scope->NoteRefusal();
+  return block;
+}
 
 bool Refused() noexcept {
-  CurlServices* const services = t_services;
-  return services != nullptr && !services->MayAllocate();
+  return t_scope != nullptr && !t_scope->services().MayAllocate();
 }
 
 void* PlainMalloc(std::size_t size) {
-  return Refused() ? nullptr : std::malloc(size);
+  return Noted(Refused() ? nullptr : std::malloc(size));
 }
 
 void* PlainCalloc(std::size_t count, std::size_t size) {
-  return Refused() ? nullptr : std::calloc(count, size);
+  return Noted(Refused() ? nullptr : std::calloc(count, size));
 }
 
 char* CopyString(const char* text) {
@@ -66,12 +71,17 @@ int InitCurlWithWipingMemory(long flags) {
                               PlainCalloc);
 }
 
-CurlAllocationScope::CurlAllocationScope(CurlServices& services) noexcept : previous_(t_services) {
-  t_services = &services;
+CurlAllocationScope::CurlAllocationScope(CurlServices& services) noexcept
+    : services_(services), previous_(t_scope) {
+  t_scope = this;
 }
 
 CurlAllocationScope::~CurlAllocationScope() {
-  t_services = previous_;
+  t_scope = previous_;
+}
+
+bool CurlAllocationRefused() noexcept {
+  return t_scope != nullptr && t_scope->refused();
 }
 
 CurlServices& RealCurlServices() noexcept {

@@ -20,9 +20,11 @@ void* WipingRealloc(void* block, std::size_t size);
 void WipingFree(void* block);
 
 // While one lives, libcurl's allocations on this thread ask `services` whether
-// they may be had (scopes nest; the innermost asks). Without one, every
-// allocation may. libcurl's allocator takes no context of its own, so this is
-// how a boundary object's service reaches it.
+// they may be had (scopes nest; the innermost asks) and it notes any that could
+// not be had, so that the call can report running out of memory rather than
+// whatever libcurl made of it. Without one, every allocation may. libcurl's
+// allocator takes no context of its own, so this is how a boundary object's
+// service reaches it.
 class CurlAllocationScope {
  public:
   explicit CurlAllocationScope(CurlServices& services) noexcept;
@@ -30,8 +32,18 @@ class CurlAllocationScope {
   CurlAllocationScope(const CurlAllocationScope&) = delete;
   CurlAllocationScope& operator=(const CurlAllocationScope&) = delete;
 
+  CurlServices& services() const noexcept { return services_; }
+  // Whether an allocation of libcurl's failed on this thread in this scope.
+  bool refused() const noexcept { return refused_; }
+  void NoteRefusal() noexcept { refused_ = true; }
+
  private:
-  CurlServices* previous_;
+  CurlServices& services_;
+  CurlAllocationScope* previous_;
+  bool refused_ = false;
 };
+
+// Whether the innermost scope on this thread noted a refused allocation.
+bool CurlAllocationRefused() noexcept;
 
 }  // namespace vizadavu::platform

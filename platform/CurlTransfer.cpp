@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/CurlErrors.h"
+#include "platform/CurlMemory.h"
 #include "platform/SecureMemory.h"
 
 namespace vizadavu::platform {
@@ -218,6 +219,11 @@ int CurlTransfer::OnPrereq(void* user, char*, char*, int, int) {
   return CURL_PREREQFUNC_OK;
 }
 
+ErrorCode CurlTransfer::Failure(ErrorCode error) {
+  if (CurlAllocationRefused()) refused_ = true;
+  return error != codes::None && refused_ ? codes::NotEnoughMemory : error;
+}
+
 // Runs the transfer until `satisfied` holds or it ends. The wait for progress
 // starts now: time the transfer sat idle between calls is not counted.
 ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
@@ -278,15 +284,15 @@ ErrorCode CurlTransfer::ReadChunks(ChunkSink& sink, bool& failed, std::exception
       if (paused_) {  // staging is empty: let libcurl re-deliver what it holds
         paused_ = false;
         const CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
-        if (rc != CURLE_OK) error_ = SetupErrorForCurl(rc);
+        if (rc != CURLE_OK) error_ = Failure(SetupErrorForCurl(rc));
       }
       if (error_ == codes::None) {
-        error_ = Drive([](const CurlTransfer& t) { return t.sinkStopped_; });
+        error_ = Failure(Drive([](const CurlTransfer& t) { return t.sinkStopped_; }));
       }
       if (sinkStopped_) break;
     }
     // The body ended or failed: the read in progress ends with what it holds.
-    if (error_ == codes::None && done_ && result_ != CURLE_OK) error_ = FinalError();
+    if (error_ == codes::None && done_ && result_ != CURLE_OK) error_ = Failure(FinalError());
     EndChunk(error_ == codes::None);
   }
   sink_ = nullptr;
@@ -317,7 +323,7 @@ ErrorCode CurlTransfer::AwaitHeaders() {
       error = error_ != codes::None ? error_ : codes::ConnectionAborted;
     }
   }
-  return error;
+  return Failure(error);
 }
 
 ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead) {
@@ -329,13 +335,14 @@ ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::ui
     if (paused_) {  // staging is empty: let libcurl re-deliver what it holds
       paused_ = false;
       const CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
-      if (rc != CURLE_OK) error_ = SetupErrorForCurl(rc);
+      if (rc != CURLE_OK) error_ = Failure(SetupErrorForCurl(rc));
     }
     if (error_ == codes::None) {
-      error_ = Drive([](const CurlTransfer& t) { return t.dstLen_ == t.dstCap_; });
+      error_ = Failure(Drive([](const CurlTransfer& t) { return t.dstLen_ == t.dstCap_; }));
     }
   }
-  if (error_ == codes::None && done_ && result_ != CURLE_OK && !Staged()) error_ = FinalError();
+  if (error_ == codes::None && done_ && result_ != CURLE_OK && !Staged())
+    error_ = Failure(FinalError());
   bytesRead = static_cast<std::uint32_t>(dstLen_);
   dst_ = nullptr;
   dstCap_ = dstLen_ = 0;

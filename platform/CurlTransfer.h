@@ -100,6 +100,9 @@ class CurlTransfer {
   ErrorCode Configure(const TransferSetup& setup, std::optional<std::string_view> body);
   ErrorCode Drive(bool (*satisfied)(const CurlTransfer&));
   ErrorCode FinalError() const;
+  // `error`, or 8 when libcurl was refused memory during this transfer: it
+  // reports some refusals as something else (12004, 12007, 12152).
+  ErrorCode Failure(ErrorCode error);
   void ReleaseStage() noexcept;
   bool Staged() const { return stageEnd_ > stageBegin_; }
   void DrainStage();
@@ -137,6 +140,7 @@ class CurlTransfer {
   std::exception_ptr sinkThrew_;
 
   bool paused_ = false;       // the write callback returned CURL_WRITEFUNC_PAUSE
+  bool refused_ = false;      // an allocation of libcurl's was refused
   bool connected_ = false;    // connection (and TLS) set up, request about to go out
   bool headersDone_ = false;  // final reply headers received
   bool done_ = false;         // libcurl finished the transfer with `result_`

@@ -5,7 +5,7 @@
 //   connection, TLS and the request itself happen in SendRequest, which returns
 //   once the final (non-1xx) reply headers have arrived.
 // - The body is pulled off the connection only as ReadFile asks for it: at most
-//   one libcurl delivery (256 KiB) is held between reads, so memory stays bounded
+//   one libcurl delivery (64 KiB) is held between reads, so memory stays bounded
 //   whatever the size of the reply. Held bytes are overwritten before release.
 // - ReadChunks copies each delivery straight into the sink's buffer, so a
 //   chunked read costs one copy instead of staging; its reads, counts and

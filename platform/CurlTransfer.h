@@ -31,8 +31,11 @@ namespace vizadavu::platform {
 
 // libcurl's receive buffer, and so the most body one delivery carries: larger
 // than its 16 KiB default, so a long reply takes fewer receive calls and fewer
-// rounds of the transfer loop.
-inline constexpr std::size_t kReceiveBufferBytes = std::size_t{256} << 10;
+// rounds of the transfer loop, yet under the C allocator's mapping threshold
+// (128 KiB), so it comes from the heap, which reuses it: a buffer of its own
+// mapping had every page faulted in by the wipe when freed, which cost a small
+// transfer about a millisecond and 256 KiB of resident memory.
+inline constexpr std::size_t kReceiveBufferBytes = std::size_t{64} << 10;
 
 // Milliseconds; 0 or 0xFFFFFFFF means no limit.
 struct Timeouts {

@@ -48,6 +48,8 @@ struct detail::State {
   platform::Random& random;
   platform::Memory& memory;
 
+  // The control's own variables, named as the public members that show them
+  // (URL, BytesRead, ...); everything else here is named in camelCase.
   Text URL;
   detail::SecretText ReceiveText;
   std::optional<FormTable> FormVars;  // indexes 0 .. FormVarCount; none at start

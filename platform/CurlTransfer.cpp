@@ -188,11 +188,16 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
       return 0;  // fails the transfer with CURLE_WRITE_ERROR
     }
   }
-  if (!t.framing_.Line(line)) {
+  // libcurl ends the header section at any line that starts with CR or LF
+  // ("\rx\r\n" included), which other parsers read as a header: ambiguous
+  // framing, refused like a bad Content-Length. Left alone, the body that
+  // followed would arrive while this side still waited for the headers.
+  const bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
+  const bool endsHeaders = n > 0 && (data[0] == '\r' || data[0] == '\n');
+  if ((endsHeaders && !blank) || !t.framing_.Line(line)) {
     t.error_ = codes::InvalidServerResponse;
     return 0;
   }
-  const bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
   if (blank && !t.headersDone_) {
     long status = 0;
     curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);

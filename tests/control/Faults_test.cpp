@@ -115,6 +115,10 @@ const Case kCases[] = {
             "\r\nContent-Length: 2\r\n\r\nok"),
      kBothModes, false, "Error 12152", ""},
     {"10,000 headers", Script(Headers(10000)), kBothModes, true, "EndTransfer", "ok"},
+    {"a header line starting with CR (libcurl's end of headers), then two chunks",
+     Script("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\rx\r\n5\r\nhello\r\n7\r\n, "
+            "world\r\n0\r\n\r\n"),
+     kBothModes, false, "Error 12152", ""},
     {"two different Content-Length values",
      Script("HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nhello"), kBothModes,
      false, "Error 12152", ""},

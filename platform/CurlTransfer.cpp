@@ -270,6 +270,18 @@ ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
   }
 }
 
+// With the staging empty, lets a paused transfer re-deliver what libcurl
+// holds, then runs it until `satisfied` holds or it ends; a failure lands in
+// error_.
+void CurlTransfer::Continue(bool (*satisfied)(const CurlTransfer&)) {
+  if (paused_) {
+    paused_ = false;
+    const CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
+    if (rc != CURLE_OK) error_ = Failure(SetupErrorForCurl(rc));
+  }
+  if (error_ == codes::None) error_ = Failure(Drive(satisfied));
+}
+
 ErrorCode CurlTransfer::ReadChunks(ChunkSink& sink, bool& failed, std::exception_ptr& thrown) {
   sink_ = &sink;
   chunkLen_ = 0;
@@ -286,14 +298,7 @@ ErrorCode CurlTransfer::ReadChunks(ChunkSink& sink, bool& failed, std::exception
   }
   while (!sinkStopped_) {
     if (error_ == codes::None && !done_) {
-      if (paused_) {  // staging is empty: let libcurl re-deliver what it holds
-        paused_ = false;
-        const CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
-        if (rc != CURLE_OK) error_ = Failure(SetupErrorForCurl(rc));
-      }
-      if (error_ == codes::None) {
-        error_ = Failure(Drive([](const CurlTransfer& t) { return t.sinkStopped_; }));
-      }
+      Continue([](const CurlTransfer& t) { return t.sinkStopped_; });
       if (sinkStopped_) break;
     }
     // The body ended or failed: the read in progress ends with what it holds.
@@ -337,14 +342,7 @@ ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::ui
   dstLen_ = 0;
   DrainStage();
   if (error_ == codes::None && dstLen_ < dstCap_ && !done_) {
-    if (paused_) {  // staging is empty: let libcurl re-deliver what it holds
-      paused_ = false;
-      const CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
-      if (rc != CURLE_OK) error_ = Failure(SetupErrorForCurl(rc));
-    }
-    if (error_ == codes::None) {
-      error_ = Failure(Drive([](const CurlTransfer& t) { return t.dstLen_ == t.dstCap_; }));
-    }
+    Continue([](const CurlTransfer& t) { return t.dstLen_ == t.dstCap_; });
   }
   if (error_ == codes::None && done_ && result_ != CURLE_OK && !Staged())
     error_ = Failure(FinalError());

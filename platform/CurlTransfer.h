@@ -102,6 +102,7 @@ class CurlTransfer {
 
   ErrorCode Configure(const TransferSetup& setup, std::optional<std::string_view> body);
   ErrorCode Drive(bool (*satisfied)(const CurlTransfer&));
+  void Continue(bool (*satisfied)(const CurlTransfer&));
   ErrorCode FinalError() const;
   // `error`, or 8 when libcurl was refused memory during this transfer: it
   // reports some refusals as something else (12004, 12007, 12152).

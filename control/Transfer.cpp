@@ -168,6 +168,7 @@ class Transfer {
   // control waiting. A host exception stops the wait and is rethrown once the
   // blocked call has returned.
   bool WhileWaiting() noexcept {
+    if (singleCount_ != nullptr) s_.bytesReceived = *singleCount_;
     try {
       s_.Yield();
     } catch (...) {
@@ -231,6 +232,11 @@ class Transfer {
     s_.BytesRead = 0;
     s_.ReceiveBytes.emplace(std::size_t{wanted} + 1, s_.memory);
     std::uint32_t count = 0;
+    // The boundary may keep count current while it waits: BytesReceived shows it.
+    struct Shown {
+      const std::uint32_t*& at;
+      ~Shown() { at = nullptr; }
+    } shown{singleCount_ = &count};
     const bool ok = s_.internet.ReadFile(request_, s_.ReceiveBytes->data(), wanted, count);
     s_.ReceiveBytes->NoteWritten(count);
     s_.BytesRead = static_cast<Long>(count);
@@ -283,6 +289,7 @@ class Transfer {
   Handle session_ = platform::kNullHandle;
   Handle connection_ = platform::kNullHandle;
   Handle request_ = platform::kNullHandle;
+  const std::uint32_t* singleCount_ = nullptr;  // the single read's count, while it runs
   bool closed_ = false;
   bool failed_ = false;
   std::exception_ptr hostException_;

@@ -259,6 +259,8 @@ ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
         waitMs = static_cast<int>(std::min<long long>(waitMs, limit - idle));
       }
     }
+    // A plain read shows its count so far to the wait callback's caller.
+    if (readCount_ != nullptr) *readCount_ = static_cast<std::uint32_t>(dstLen_);
     if (!ticker.Tick(waitMs)) return codes::Cancelled;
     // Bytes arriving (or the socket taking more of the request) count as
     // activity even when they complete nothing libcurl reports: part of a
@@ -340,6 +342,7 @@ ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::ui
   dst_ = buffer;
   dstCap_ = wanted;
   dstLen_ = 0;
+  readCount_ = &bytesRead;
   DrainStage();
   if (error_ == codes::None && dstLen_ < dstCap_ && !done_) {
     Continue([](const CurlTransfer& t) { return t.dstLen_ == t.dstCap_; });
@@ -347,6 +350,7 @@ ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::ui
   if (error_ == codes::None && done_ && result_ != CURLE_OK && !Staged())
     error_ = Failure(FinalError());
   bytesRead = static_cast<std::uint32_t>(dstLen_);
+  readCount_ = nullptr;
   dst_ = nullptr;
   dstCap_ = dstLen_ = 0;
   // A failure is reported once every good byte before it has been handed out;

@@ -132,6 +132,7 @@ class CurlTransfer {
   std::uint8_t* dst_ = nullptr;
   std::size_t dstCap_ = 0;
   std::size_t dstLen_ = 0;
+  std::uint32_t* readCount_ = nullptr;  // the caller's count, kept current while waiting
 
   // The chunk loop in progress (sink_ null outside ReadChunks): its buffer and
   // how much of it the current read has filled.

@@ -85,7 +85,8 @@ class Internet {
   // or the body ends (TRUE; 0 bytes once the body is over). A read that fails
   // returns FALSE with bytesRead = the good bytes that arrived in this call
   // before the failure (often 0), so nothing that arrived is lost; every later
-  // read fails with 0 bytes.
+  // read fails with 0 bytes. A boundary may also keep bytesRead at the count so
+  // far while it waits, so that the wait callback can show progress.
   virtual bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                         std::uint32_t& bytesRead) = 0;
   // Runs the loop of ChunkSink on `request`: the sink sees exactly the reads,

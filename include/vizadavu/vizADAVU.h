@@ -159,7 +159,9 @@ class VIZADAVU_EXPORT vizADAVU {
   ByteView StringBView() const noexcept;
   // Bytes of the reply body received so far by the transfer running, or by the
   // last one: a counter, cheap enough to read from every Status or DoEvents.
-  // 0 before the first transfer and after Clear.
+  // A chunked read moves it read by read; a single read moves it each time the
+  // control yields while it waits (YieldWhileWaiting). 0 before the first
+  // transfer and after Clear.
   std::uint64_t BytesReceived() const noexcept;
 
   void Clear();

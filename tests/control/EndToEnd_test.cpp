@@ -148,6 +148,25 @@ TEST_F(EndToEndTest, LargeRepliesArriveIntactInBothModes) {
   EXPECT_EQ(control.ReceiveBufferB(static_cast<Long>(body.size())), 0);
 }
 
+// A single read shows its count so far to the host's loop while it waits.
+TEST_F(EndToEndTest, SingleReadShowsItsCountWhileItWaits) {
+  using namespace std::chrono_literals;
+  LoopbackServer server(Trickle({"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nabc", "def"}, 200ms));
+  control.Secure_Mode_Off = true;
+  control.YieldWhileWaiting = true;
+  control.ReceiveBufferSize = 100;
+  recorder.recordDoEvents = true;
+  std::vector<std::uint64_t> seen;
+  recorder.onEvent = [&](const std::string& event) {
+    if (event == "DoEvents") seen.push_back(control.BytesReceived());
+  };
+  Submit(Url("http", server, "/"));
+  EXPECT_EQ(recorder.events.back(), "EndTransfer");
+  EXPECT_EQ(control.BytesReceived(), 6u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_NE(std::find(seen.begin(), seen.end(), 3u), seen.end());
+}
+
 // What a chunked read raised and left: every event and yield, the text, the
 // whole chunk buffer, and the host exception that ended it, if any.
 struct ChunkedOutcome {

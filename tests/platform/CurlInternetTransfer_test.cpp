@@ -337,8 +337,11 @@ TEST_F(CurlInternetTest, WaitCallbackCadenceAndCancel) {
     LoopbackServer server(SilentAfter(c.head, release));
     const Handle request = Open(server.Port(), "GET", "/");
     std::vector<SteadyClock::time_point> calls;
+    std::uint32_t got = 99;
+    std::uint32_t gotWhileWaiting = 99;
     ASSERT_TRUE(net_.SetWaitCallback(request, [&] {
       calls.push_back(SteadyClock::now());
+      gotWhileWaiting = got;
       return calls.size() < 25;  // about half a second of waiting
     }));
     const auto start = SteadyClock::now();
@@ -346,9 +349,9 @@ TEST_F(CurlInternetTest, WaitCallbackCadenceAndCancel) {
     EXPECT_EQ(sent, !c.cancelInSend);
     if (sent) {
       std::uint8_t buffer[100];
-      std::uint32_t got = 99;
       EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
-      EXPECT_EQ(got, 10u);  // what arrived before the cancel stays
+      EXPECT_EQ(got, 10u);              // what arrived before the cancel stays
+      EXPECT_EQ(gotWhileWaiting, 10u);  // and the count showed it while waiting
       EXPECT_FALSE(net_.ReadFile(request, buffer, sizeof buffer, got));
     }
     EXPECT_EQ(net_.LastError(), codes::Cancelled);

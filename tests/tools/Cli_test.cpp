@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -35,10 +37,10 @@ struct Result {
 };
 
 Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
-              bool terminal = false) {
+              bool terminal = false, std::optional<Long> defaultReadSize = std::nullopt) {
   std::istringstream in(input);
   std::ostringstream out, err;
-  const int status = cli::Main(args, {in, out, err, terminal});
+  const int status = cli::Main(args, {in, out, err, terminal, nullptr, defaultReadSize});
   return {status, out.str(), err.str()};
 }
 
@@ -186,18 +188,76 @@ TEST(CliTransfer, ErrorsNameTheCodeTheProxyAndExitNonZero) {
 }
 
 TEST(CliTransfer, QueryModeWarningsAndProgress) {
+  // The progress line shows in the default single read, which shows its count
+  // while it waits (here in the pause between two pieces), and in chunks.
   const std::string big(3 << 20, 'z');
-  LoopbackServer server(LoopbackServer::Respond(200, big));
-  const Result r =
-      RunCli({"--query", "-p", "https://" + server.HostPort() + "/s#x", "q=viz adavu"}, "", true);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.out == big);
-  EXPECT_NE(r.err.find("the URL says https:// but --plain is on; drop --plain"), std::string::npos)
-      << r.err;
-  // The progress line on the terminal, erased at the end.
-  EXPECT_NE(r.err.find(" MiB received, "), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\x1b[K");
-  ExpectOneRequest(server, "GET", "/s?q=viz+adavu", "");
+  for (const char* readSize : {"", "-1"}) {
+    SCOPED_TRACE(readSize);
+    LoopbackServer server(test::Trickle(
+        {"HTTP/1.0 200 OK\r\nContent-Length: 3145728\r\n\r\n" + big.substr(0, 2 << 20),
+         big.substr(2 << 20)},
+        std::chrono::milliseconds(300)));
+    std::vector<std::string> args = {"--query", "-p", "https://" + server.HostPort() + "/s#x",
+                                     "q=viz adavu"};
+    if (*readSize != '\0') args.insert(args.begin(), {"-r", readSize});
+    const Result r = RunCli(args, "", true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == big);
+    EXPECT_NE(r.err.find("the URL says https:// but --plain is on; drop --plain"),
+              std::string::npos)
+        << r.err;
+    // The progress line on the terminal, erased at the end.
+    EXPECT_NE(r.err.find("2.0 MiB received, "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\x1b[K");
+    ExpectOneRequest(server, "GET", "/s?q=viz+adavu", "");
+  }
+}
+
+// Without -r the reply is one read as large as the machine allows: a reply that
+// fills it may have been cut, which is an error; with -r it is what was asked
+// for, with a warning. Under strict overcommit the read is chunked.
+TEST(CliTransfer, TheDefaultReadAndItsLimit) {
+  struct Case {
+    std::vector<std::string> options;
+    std::optional<Long> defaultReadSize;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {{}, std::nullopt, 0, "0123456789", ""},
+      {{}, -1, 0, "0123456789", ""},
+      {{},
+       4,
+       cli::kExitTooLarge,
+       "0123",
+       "the reply filled the largest read (4 bytes); anything beyond it was not fetched (-r -1 "
+       "reads any size in chunks)\n"},
+      {{"-r", "4"}, 4, 0, "0123", "warning: the reply filled the 4-byte read"},
+      {{"-r", "11"}, 4, 0, "0123456789", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    LoopbackServer server(LoopbackServer::Respond(200, "0123456789"));
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"-p", "http://" + server.HostPort() + "/"});
+    const Result r = RunCli(args, "", false, c.defaultReadSize);
+    EXPECT_EQ(r.out, c.out);
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(r.status, c.status);
+  }
+  // The default: half the memory or address space, at most a Long; chunks under
+  // strict overcommit.
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
+  EXPECT_EQ(cli::DefaultReadSize(0, 24 * kGiB, kNoLimit), std::numeric_limits<Long>::max());
+  EXPECT_EQ(cli::DefaultReadSize(1, 0, kNoLimit), std::numeric_limits<Long>::max());
+  EXPECT_EQ(cli::DefaultReadSize(0, kGiB, kNoLimit), static_cast<Long>(kGiB / 2));
+  EXPECT_EQ(cli::DefaultReadSize(0, 24 * kGiB, 3 * kGiB / 2), static_cast<Long>(3 * kGiB / 4));
+  EXPECT_EQ(cli::DefaultReadSize(2, 24 * kGiB, kNoLimit), -1);
 }
 
 TEST(CliProgram, AReplyThatCannotBeWrittenIsAnError) {

@@ -31,7 +31,9 @@ Options:
                        body would be) and send no body; a GET unless --action
   -p, --plain          plain HTTP, port 80 (Secure_Mode_Off); default is TLS,
                        port 443, whatever the URL's scheme says
-  -r, --read-size N    read the reply in one read of N bytes (ReceiveBufferSize)
+  -r, --read-size N    read the reply in one read of N bytes (ReceiveBufferSize);
+                       -1 reads it in 2048-byte chunks as 16-bit text. Default:
+                       one read as large as memory allows (exit 63 if filled)
   -f, --fields FILE    read NAME=VALUE lines from FILE ("-" = standard input),
                        UTF-8; empty lines and lines starting with "#" are skipped
   -o, --output FILE    write the reply to FILE instead of standard output
@@ -59,6 +61,8 @@ Exit status:
   0   the transfer ended with EndTransfer
   1   the transfer ended with Error (the message names the code)
   22  with --fail: the reply's HTTP status was 400 or more
+  63  without -r: the reply filled the largest read (half the memory, at most
+      2 GiB - 1 bytes), so any more of it was not fetched
   64  bad command line or field file line
   66  the field file cannot be read
   73  the output file cannot be created

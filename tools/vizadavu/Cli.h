@@ -2,6 +2,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <stdexcept>
@@ -16,6 +17,7 @@ namespace vizadavu::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitTransferError = 1;  // the transfer ended in Error
 inline constexpr int kExitHttpError = 22;     // --fail: the reply's status was 400 or more
+inline constexpr int kExitTooLarge = 63;      // without -r: the reply filled the largest read
 inline constexpr int kExitInterrupted = 130;  // SIGINT cancelled the transfer
 inline constexpr int kExitUsage = 64;         // bad command line or field file line
 inline constexpr int kExitNoInput = 66;       // the field file cannot be read
@@ -70,7 +72,21 @@ struct Environment {
   bool errIsTerminal = false;
   // Set (by a signal handler) to ask for the running transfer to be cancelled.
   const volatile std::sig_atomic_t* interrupted = nullptr;
+  // The ReceiveBufferSize used without -r; unset: MachineReadSize().
+  std::optional<Long> defaultReadSize;
 };
+
+// The read used without -r: one read into a buffer as large as a read can be.
+// The control maps that buffer untouched, so only the reply's own bytes cost
+// memory, and they are written out as they came, with no 16-bit text between.
+// The size is capped at half the machine's memory (0: unknown) and half the
+// address-space limit: a reply larger than that would not have fitted as text
+// either. Under strict overcommit (policy 2) the whole reservation would be
+// charged at once, so there the reply is read in chunks (-1).
+Long DefaultReadSize(int overcommitPolicy, std::uint64_t physicalMemory,
+                     std::uint64_t addressSpaceLimit);
+// DefaultReadSize for this machine and process.
+Long MachineReadSize();
 
 // Runs the program; returns its exit status. Never throws.
 int Main(const std::vector<std::string>& args, const Environment& env);

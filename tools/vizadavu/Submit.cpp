@@ -6,11 +6,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iomanip>
 #include <limits>
 #include <optional>
 #include <ostream>
 #include <sstream>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "tools/common/FormTools.h"
 #include "tools/loopback/LoopbackServer.h"
@@ -213,7 +217,8 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
   if (!demo) WarnSchemeMismatch(options, env.err);
   control.URL(url);
   control.Secure_Mode_Off = options.plain;
-  if (options.readSize) control.ReceiveBufferSize = *options.readSize;
+  control.ReceiveBufferSize =
+      options.readSize ? *options.readSize : env.defaultReadSize.value_or(MachineReadSize());
 
   host.Start(control, env.interrupted);
   try {
@@ -228,6 +233,10 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
   }
   // Whatever arrived is written, also after an error, as the bytes the server sent.
   const Long status = control.HttpStatusCode();
+  // A single read that filled its buffer may have left part of the reply unread.
+  const Long readSize = control.ReceiveBufferSize;
+  const bool filled =
+      readSize > 0 && control.StringBView().size == static_cast<std::size_t>(readSize);
   errno = 0;
   const bool written = WriteReply(control, out);
   const int writeErrno = errno;
@@ -236,6 +245,14 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
     env.err << "vizadavu: cannot write the reply: "
             << (writeErrno != 0 ? std::strerror(writeErrno) : "output error") << "\n";
     return kExitIoError;
+  }
+  if (filled && options.readSize) {
+    env.err << "vizadavu: warning: the reply filled the " << readSize
+            << "-byte read; anything beyond it was not fetched\n";
+  } else if (filled) {
+    env.err << "vizadavu: the reply filled the largest read (" << readSize
+            << " bytes); anything beyond it was not fetched (-r -1 reads any size in chunks)\n";
+    return kExitTooLarge;
   }
   if (host.ended() && options.fail && status >= 400) {
     env.err << "vizadavu: the server answered with HTTP status " << status << "\n";
@@ -259,6 +276,32 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
 
 }  // namespace
 
+Long DefaultReadSize(int overcommitPolicy, std::uint64_t physicalMemory,
+                     std::uint64_t addressSpaceLimit) {
+  if (overcommitPolicy == 2) return -1;
+  std::uint64_t size = static_cast<std::uint64_t>(std::numeric_limits<Long>::max());
+  if (physicalMemory > 0) size = std::min(size, physicalMemory / 2);
+  size = std::min(size, addressSpaceLimit / 2);
+  return static_cast<Long>(size);
+}
+
+Long MachineReadSize() {
+  std::ifstream policy("/proc/sys/vm/overcommit_memory");
+  int overcommit = 0;
+  if (!(policy >> overcommit)) overcommit = 0;
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  const std::uint64_t memory = pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) *
+                                                               static_cast<std::uint64_t>(pageSize)
+                                                         : 0;
+  rlimit limit{};
+  std::uint64_t addressSpace = std::numeric_limits<std::uint64_t>::max();
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    addressSpace = static_cast<std::uint64_t>(limit.rlim_cur);
+  }
+  return DefaultReadSize(overcommit, memory, addressSpace);
+}
+
 int Submit(const Options& options, const Environment& env, std::ostream& out) {
   return Run(options, env, out, false);
 }
@@ -276,7 +319,7 @@ int Demo(const Environment& env) {
           << "Events, as the control raises them (the one-second pause comes first):\n";
   env.out.flush();
   std::ostringstream reply;
-  const Environment demoEnv{env.in, env.out, env.out, false, env.interrupted};
+  const Environment demoEnv{env.in, env.out, env.out, false, env.interrupted, env.defaultReadSize};
   const DirectToLoopback direct;
   const int status = Run(options, demoEnv, reply, true);
   env.out << "The server received these fields:\n" << reply.str();

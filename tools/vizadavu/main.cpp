@@ -39,6 +39,6 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return vizadavu::cli::Main(
-      args, {std::cin, std::cout, std::cerr, isatty(STDERR_FILENO) == 1, &gInterrupted});
+  return vizadavu::cli::Main(args, {std::cin, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
+                                    &gInterrupted, std::nullopt});
 }

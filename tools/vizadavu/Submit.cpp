@@ -153,8 +153,17 @@ class Host : public vizADAVUEvents, public MessageLoop {
 // code-page bytes a bounded piece at a time. False when out fails.
 bool WriteReply(const vizADAVU& control, std::ostream& out) {
   if (control.ReceiveBufferSize >= 0) {
+    // In pieces of 1 MiB: one write of a 300 MiB reply into a file took 0.7-1.3 s
+    // here, the same bytes in 1 MiB writes 0.3 s (the kernel's page-cache path
+    // for one huge write is the slow part, not the copy).
     const vizADAVU::ByteView bytes = control.StringBView();
-    out.write(reinterpret_cast<const char*>(bytes.data), static_cast<std::streamsize>(bytes.size));
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    for (std::size_t done = 0; done < bytes.size && out;) {
+      const std::size_t count = std::min(kPiece, bytes.size - done);
+      out.write(reinterpret_cast<const char*>(bytes.data + done),
+                static_cast<std::streamsize>(count));
+      done += count;
+    }
   } else {
     // Pieces small enough that the allocator reuses the same blocks for each:
     // with pieces near its trim threshold (128 KiB) every piece made the heap

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders each manual page with man -l and checks it: no formatter warnings,
 # the sections a reader looks for, and every long option of the program's own
-# --help (so the page cannot fall behind the program).
+# --help and every exit status it lists (so the page cannot fall behind the
+# program).
 #   usage: man_pages.sh PROGRAM PAGE [PROGRAM PAGE ...]
 set -euo pipefail
 export LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat QT_QPA_PLATFORM=
@@ -22,6 +23,10 @@ while [ $# -ge 2 ]; do
   for option in $(grep -o -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u); do
     [ "$option" = --help-all ] && continue
     grep -q -- "$option" <<<"$text" || { echo "$page: $option of --help is missing"; status=1; }
+  done
+  # Every exit status --help lists has its entry on the page.
+  for code in $(sed -n '/^Exit status:/,$p' <<<"$help" | grep -oE '^  [0-9]+ ' || true); do
+    grep -qE "^ +$code( |\$)" <<<"$text" || { echo "$page: exit status $code is missing"; status=1; }
   done
 done
 [ $status -eq 0 ] && echo "man pages: all pages render and cover their program's options"

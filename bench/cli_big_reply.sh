@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The vizadavu program against the curl command on one big reply from the same
 # loopback reply server: `vizadavu -p -g URL -o FILE` and `curl -o FILE URL`,
-# interleaved (PAIRS pairs, default 5, the order alternating), each a fresh
+# interleaved (PAIRS pairs, default 6, the order alternating), each a fresh
 # process measured with /usr/bin/time (wall time, peak resident memory), each
-# file checked against the other and the reply size. Prints one JSON line per
+# file checked against the reply size and the first file's checksum. Prints one JSON line per
 # pair for bench/table.py, then a summary: the median over the pairs of
 # (vizadavu's time - the control's 1 s pause) / curl's time (target <= 2) and of
 # vizadavu's peak memory (target <= 2.5 x the reply).
@@ -14,7 +14,7 @@ set -euo pipefail
 program=$(realpath "${1:-build/vizadavu}")
 mib=${2:-300}
 base=${3:-}
-pairs=${PAIRS:-5}
+pairs=${PAIRS:-6}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
@@ -29,23 +29,34 @@ if [ -z "$base" ]; then
 fi
 url="$base/$((mib << 20))"
 
-measure() {  # name command...: prints "seconds kilobytes"
+# Runs one side, checks its file against the reply's size and the checksum of
+# the first file, and removes it at once: each run then starts with the
+# previous run's file gone, so neither side inherits the other's page cache
+# (with both files kept until the pair ended, whichever ran second was slower).
+measure() {  # name command...: leaves "seconds kilobytes" in $dir/name.time
   local name=$1
   shift
   /usr/bin/time -f '%e %M' -o "$dir/$name.time" "$@" >/dev/null
-  cat "$dir/$name.time"
+  [ "$(stat -c %s "$dir/$name.out")" -eq $((mib << 20)) ] ||
+    { echo "$name: the reply arrived short" >&2; exit 1; }
+  local sum
+  sum=$(cksum <"$dir/$name.out")
+  [ -s "$dir/sum" ] || echo "$sum" >"$dir/sum"
+  [ "$sum" = "$(cat "$dir/sum")" ] || { echo "$name: the reply arrived changed" >&2; exit 1; }
+  rm -f "$dir/$name.out"
 }
+curl_run() { measure curl curl -s --noproxy '*' -o "$dir/curl.out" "$url"; }
+viz_run() { measure vizadavu "$program" -p -g "$url" -o "$dir/vizadavu.out"; }
 for i in $(seq "$pairs"); do
   if [ $((i % 2)) -eq 1 ]; then
-    read -r curl_s curl_kb < <(measure curl curl -s --noproxy '*' -o "$dir/curl.out" "$url")
-    read -r viz_s viz_kb < <(measure vizadavu "$program" -p -g "$url" -o "$dir/vizadavu.out")
+    curl_run
+    viz_run
   else
-    read -r viz_s viz_kb < <(measure vizadavu "$program" -p -g "$url" -o "$dir/vizadavu.out")
-    read -r curl_s curl_kb < <(measure curl curl -s --noproxy '*' -o "$dir/curl.out" "$url")
+    viz_run
+    curl_run
   fi
-  [ "$(stat -c %s "$dir/curl.out")" -eq $((mib << 20)) ] || { echo "curl: short reply" >&2; exit 1; }
-  cmp -s "$dir/curl.out" "$dir/vizadavu.out" || { echo "vizadavu: the reply arrived changed" >&2; exit 1; }
-  rm -f "$dir/curl.out" "$dir/vizadavu.out"
+  read -r curl_s curl_kb <"$dir/curl.time"
+  read -r viz_s viz_kb <"$dir/vizadavu.time"
   echo "{\"row\": \"cli/$mib\", \"peer\": \"curl command\", \"state\": \"cold\"," \
     "\"control_s\": $viz_s, \"peer_s\": $curl_s, \"control_kib\": $viz_kb, \"peer_kib\": $curl_kb}"
 done | tee "$dir/pairs.jsonl"

@@ -250,7 +250,7 @@ TEST(CliTransfer, TheDefaultReadAndItsLimit) {
     EXPECT_EQ(r.status, c.status);
   }
   // The default: half the memory or address space, at most a Long; chunks under
-  // strict overcommit.
+  // strict overcommit or when that leaves less than 1 MiB.
   constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
   constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
   EXPECT_EQ(cli::DefaultReadSize(0, 24 * kGiB, kNoLimit), std::numeric_limits<Long>::max());
@@ -258,6 +258,8 @@ TEST(CliTransfer, TheDefaultReadAndItsLimit) {
   EXPECT_EQ(cli::DefaultReadSize(0, kGiB, kNoLimit), static_cast<Long>(kGiB / 2));
   EXPECT_EQ(cli::DefaultReadSize(0, 24 * kGiB, 3 * kGiB / 2), static_cast<Long>(3 * kGiB / 4));
   EXPECT_EQ(cli::DefaultReadSize(2, 24 * kGiB, kNoLimit), -1);
+  EXPECT_EQ(cli::DefaultReadSize(0, 24 * kGiB, 1 << 20), -1);
+  EXPECT_EQ(cli::DefaultReadSize(0, 24 * kGiB, 2 << 20), 1 << 20);
 }
 
 TEST(CliProgram, AReplyThatCannotBeWrittenIsAnError) {

@@ -82,7 +82,8 @@ struct Environment {
 // The size is capped at half the machine's memory (0: unknown) and half the
 // address-space limit: a reply larger than that would not have fitted as text
 // either. Under strict overcommit (policy 2) the whole reservation would be
-// charged at once, so there the reply is read in chunks (-1).
+// charged at once, and under limits that leave less than 1 MiB a single read
+// would cut most replies, so there the reply is read in chunks (-1).
 Long DefaultReadSize(int overcommitPolicy, std::uint64_t physicalMemory,
                      std::uint64_t addressSpaceLimit);
 // DefaultReadSize for this machine and process.

@@ -226,8 +226,11 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
   if (!demo) WarnSchemeMismatch(options, env.err);
   control.URL(url);
   control.Secure_Mode_Off = options.plain;
-  control.ReceiveBufferSize =
-      options.readSize ? *options.readSize : env.defaultReadSize.value_or(MachineReadSize());
+  if (options.readSize) {
+    control.ReceiveBufferSize = *options.readSize;
+  } else {
+    control.ReceiveBufferSize = env.defaultReadSize ? *env.defaultReadSize : MachineReadSize();
+  }
 
   host.Start(control, env.interrupted);
   try {
@@ -283,6 +286,8 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
   return kExitTransferError;
 }
 
+constexpr std::uint64_t kSmallestDefaultRead = std::uint64_t{1} << 20;
+
 }  // namespace
 
 Long DefaultReadSize(int overcommitPolicy, std::uint64_t physicalMemory,
@@ -291,7 +296,8 @@ Long DefaultReadSize(int overcommitPolicy, std::uint64_t physicalMemory,
   std::uint64_t size = static_cast<std::uint64_t>(std::numeric_limits<Long>::max());
   if (physicalMemory > 0) size = std::min(size, physicalMemory / 2);
   size = std::min(size, addressSpaceLimit / 2);
-  return static_cast<Long>(size);
+  // Under a limit that tight a single read would cut most replies: chunks.
+  return size < kSmallestDefaultRead ? -1 : static_cast<Long>(size);
 }
 
 Long MachineReadSize() {

@@ -153,9 +153,9 @@ class Host : public vizADAVUEvents, public MessageLoop {
 // code-page bytes a bounded piece at a time. False when out fails.
 bool WriteReply(const vizADAVU& control, std::ostream& out) {
   if (control.ReceiveBufferSize >= 0) {
-    // In pieces of 1 MiB: one write of a 300 MiB reply into a file took 0.7-1.3 s
-    // here, the same bytes in 1 MiB writes 0.3 s (the kernel's page-cache path
-    // for one huge write is the slow part, not the copy).
+    // In pieces of 1 MiB: one write of a 300 MiB reply into a file took the
+    // program 0.7-1.3 s on the development VM, the same bytes in 1 MiB writes
+    // about 0.2 s (bench/README.md).
     const vizADAVU::ByteView bytes = control.StringBView();
     constexpr std::size_t kPiece = std::size_t{1} << 20;
     for (std::size_t done = 0; done < bytes.size && out;) {

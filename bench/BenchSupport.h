@@ -2,6 +2,7 @@
 // from one buffer in memory, and peak-memory readings.
 #pragma once
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -100,8 +101,13 @@ inline const Text& MixedText() {
   return text;
 }
 
+// "http://127.0.0.1:PORT" of the in-process reply server.
+inline std::string ServerBase() {
+  return "http://" + Server().HostPort();
+}
+
 inline std::string UrlFor(std::size_t bytes) {
-  return "http://" + Server().HostPort() + "/" + std::to_string(bytes);
+  return ServerBase() + "/" + std::to_string(bytes);
 }
 
 // A "VmXXX:" line of /proc/self/status, in bytes.
@@ -134,6 +140,15 @@ inline long PageFaults() {
 }
 inline void ResetPeakResident() {
   std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Keeps every freed block on glibc's heap (no mappings of their own, no
+// trimming), so that a host reusing its heap finds its pages already faulted
+// in: raw libcurl's best case. Process-wide, so every side in the process
+// gets it.
+inline void KeepFreedBlocksOnTheHeap() {
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
 }
 
 }  // namespace vizadavu::bench

@@ -4,8 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <malloc.h>
-
 #include <memory>
 #include <string>
 
@@ -23,13 +21,11 @@ struct Events : vizADAVUEvents {
 
 // One side of a bench/run row, driven and timed by the side itself, for
 // profiling one side at a time (bench/run compares them interleaved instead).
-// Raw libcurl gets its best case, as in bench/run: the std::string's blocks stay
-// on glibc's heap and are reused from one iteration to the next.
+// Raw libcurl gets its best case, as in bench/run's warm rows.
 void RunSide(benchmark::State& state, const Row& row, bool control) {
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  KeepFreedBlocksOnTheHeap();
   ReplyBytes();  // made before timing starts
-  const std::string base = "http://" + Server().HostPort();
+  const std::string base = ServerBase();
   const std::unique_ptr<Side> side = control ? MakeControl(row, base) : MakeCurl(row, base);
   long peak = 0;
   const long faults = PageFaults();

@@ -15,7 +15,6 @@
 // BASE is "http://127.0.0.1:PORT" of a reply server (vizadavu_bench_server),
 // ROW one of post, urlencode, chunked/MIB, single/MIB; PEER curl, qt or
 // requests; SIDE control, curl or qt. Prints one JSON line on standard output.
-#include <malloc.h>
 #include <openssl/ssl.h>
 #include <sys/resource.h>
 
@@ -97,8 +96,7 @@ int Run(int argc, char** argv) {
   const int pairs = argc > 5 ? std::atoi(argv[5]) : 7;
   if (mode == "warm") {
     if (pairs < 5) throw std::invalid_argument("at least 5 pairs\n");
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    KeepFreedBlocksOnTheHeap();
   } else if (mode != "cold") {
     throw std::invalid_argument(usage);
   } else {

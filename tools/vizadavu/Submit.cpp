@@ -302,8 +302,8 @@ Long DefaultReadSize(int overcommitPolicy, std::uint64_t physicalMemory,
 
 Long MachineReadSize() {
   std::ifstream policy("/proc/sys/vm/overcommit_memory");
-  int overcommit = 0;
-  if (!(policy >> overcommit)) overcommit = 0;
+  int overcommit = 0;  // stays 0 (heuristic) when the file cannot be read
+  policy >> overcommit;
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGESIZE);
   const std::uint64_t memory = pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) *

@@ -41,7 +41,6 @@ struct detail::State {
 
   // Built-in services, present only where the host supplied none.
   std::unique_ptr<platform::Internet> ownInternet;
-  platform::SteadyClock ownClock;
   platform::SplitMixRandom ownRandom;
   platform::Internet& internet;
   platform::Clock& clock;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/CodePage.h"
-#include "vizadavu/vizADAVU.h"
+#include "platform/Utf8.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -97,7 +97,7 @@ std::optional<std::string> UrlHost(std::string_view host) {
   // goes on in UTF-8, for the IDN conversion before the lookup.
   std::u16string text;
   for (const char c : host) text += AnsiToChar(static_cast<std::uint8_t>(c));
-  return TextToUtf8(text);
+  return ToUtf8(text);
 }
 
 bool IsValidHost(std::string_view host) {

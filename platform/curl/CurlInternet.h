@@ -57,9 +57,9 @@
 
 #include <memory>
 
-#include "platform/CurlServices.h"
 #include "platform/Internet.h"
 #include "platform/Memory.h"
+#include "platform/curl/CurlLibrary.h"
 
 namespace vizadavu::platform {
 
@@ -67,7 +67,7 @@ class CurlInternet final : public Internet {
  public:
   // Reply bytes that arrive ahead of a read wait in blocks from memory; what
   // libcurl is asked besides the transfer goes through curl.
-  explicit CurlInternet(Memory& memory = SystemMemory(), CurlServices& curl = RealCurlServices());
+  explicit CurlInternet(Memory& memory = SystemMemory(), CurlLibrary& curl = RealCurlLibrary());
   ~CurlInternet() override;
   CurlInternet(const CurlInternet&) = delete;
   CurlInternet& operator=(const CurlInternet&) = delete;
@@ -95,8 +95,5 @@ class CurlInternet final : public Internet {
  private:
   std::unique_ptr<Impl> impl_;
 };
-
-// The built-in internet boundary, staging reply bytes in blocks from memory.
-std::unique_ptr<Internet> MakeCurlInternet(Memory& memory = SystemMemory());
 
 }  // namespace vizadavu::platform

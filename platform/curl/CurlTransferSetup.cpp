@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
-#include "platform/CurlErrors.h"
-#include "platform/CurlTransfer.h"
 #include "platform/Internet.h"
-#include "platform/Proxy.h"
 #include "platform/RequestText.h"
+#include "platform/curl/CurlErrors.h"
+#include "platform/curl/CurlTransfer.h"
+#include "platform/curl/Proxy.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -164,7 +164,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   }
   if (rc != CURLE_OK) return SetupErrorForCurl(rc);
 
-  CurlServices& curl = setup.curl != nullptr ? *setup.curl : RealCurlServices();
+  CurlLibrary& curl = setup.curl != nullptr ? *setup.curl : RealCurlLibrary();
   const CURLMcode mc = curl.AddHandle(multi_, e);
   if (mc != CURLM_OK) {
     curl_easy_cleanup(easy_);  // never added: the destructor must not remove it

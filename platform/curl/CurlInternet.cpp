@@ -1,7 +1,7 @@
 // The internet boundary over libcurl: the table of session, connection and
 // request handles and the checks on what a caller hands each call. The transfer
 // itself is CurlTransfer's.
-#include "platform/CurlInternet.h"
+#include "platform/curl/CurlInternet.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,9 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/CurlMemory.h"
-#include "platform/CurlTransfer.h"
+#include "platform/BuiltIn.h"
 #include "platform/RequestText.h"
+#include "platform/curl/CurlMemory.h"
+#include "platform/curl/CurlTransfer.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -74,9 +75,9 @@ constexpr R FailureValue() {
 }  // namespace
 
 struct CurlInternet::Impl {
-  Impl(Memory& memory_, CurlServices& curl_) : memory(memory_), curl(curl_) {}
+  Impl(Memory& memory_, CurlLibrary& curl_) : memory(memory_), curl(curl_) {}
   Memory& memory;  // staging buffers for reply bytes
-  CurlServices& curl;
+  CurlLibrary& curl;
   std::mutex mutex;
   std::atomic<ErrorCode> lastError{codes::None};
   std::map<Handle, std::unique_ptr<Node>> nodes;
@@ -128,12 +129,12 @@ struct CurlInternet::Impl {
   }
 };
 
-CurlInternet::CurlInternet(Memory& memory, CurlServices& curl)
+CurlInternet::CurlInternet(Memory& memory, CurlLibrary& curl)
     : impl_(std::make_unique<Impl>(memory, curl)) {}
 
 CurlInternet::~CurlInternet() = default;
 
-std::unique_ptr<Internet> MakeCurlInternet(Memory& memory) {
+std::unique_ptr<Internet> MakeBuiltInInternet(Memory& memory) {
   return std::make_unique<CurlInternet>(memory);
 }
 

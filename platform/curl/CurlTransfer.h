@@ -20,12 +20,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/CurlSecurity.h"
-#include "platform/CurlServices.h"
 #include "platform/ErrorCodes.h"
 #include "platform/Internet.h"
 #include "platform/Memory.h"
-#include "platform/ReplyFraming.h"
+#include "platform/curl/CurlLibrary.h"
+#include "platform/curl/CurlSecurity.h"
+#include "platform/curl/ReplyFraming.h"
 
 namespace vizadavu::platform {
 
@@ -62,7 +62,7 @@ struct TransferSetup {
   // kReceiveBufferBytes) grows it; reads into the caller's buffer and
   // ReadChunks stage nothing as long as the caller keeps reading.
   std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
-  CurlServices* curl = nullptr;  // adds the handle to the multi handle; null: the real one
+  CurlLibrary* curl = nullptr;  // adds the handle to the multi handle; null: the real one
 };
 
 class CurlTransfer {

@@ -7,9 +7,9 @@
 
 namespace vizadavu::platform {
 
-class CurlServices {
+class CurlLibrary {
  public:
-  virtual ~CurlServices() = default;
+  virtual ~CurlLibrary() = default;
 
   // Whether libcurl's next allocation on this thread may be had; asked for
   // every allocation made while a call of the boundary that holds this service
@@ -24,6 +24,6 @@ class CurlServices {
 };
 
 // The real services: every allocation may be had, libcurl adds the handles.
-CurlServices& RealCurlServices() noexcept;
+CurlLibrary& RealCurlLibrary() noexcept;
 
 }  // namespace vizadavu::platform

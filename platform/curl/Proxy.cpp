@@ -1,6 +1,6 @@
-#include "platform/Proxy.h"
+#include "platform/curl/Proxy.h"
 
-#include "vizadavu/vizADAVU.h"
+#include "platform/BuiltIn.h"
 
 #include <arpa/inet.h>
 
@@ -121,12 +121,8 @@ std::string EnvironmentProxy(std::string_view scheme, std::string_view host) {
   return *proxy;
 }
 
-}  // namespace vizadavu::platform
-
-namespace vizadavu {
-
-std::string EnvironmentProxy(std::string_view host, bool secureModeOff) {
-  return platform::EnvironmentProxy(secureModeOff ? "http" : "https", host);
+std::string BuiltInProxy(std::string_view host, bool plain) {
+  return EnvironmentProxy(plain ? "http" : "https", host);
 }
 
-}  // namespace vizadavu
+}  // namespace vizadavu::platform

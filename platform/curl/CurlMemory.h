@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "platform/CurlServices.h"
+#include "platform/curl/CurlLibrary.h"
 
 namespace vizadavu::platform {
 
@@ -27,18 +27,18 @@ void WipingFree(void* block);
 // service reaches it.
 class CurlAllocationScope {
  public:
-  explicit CurlAllocationScope(CurlServices& services) noexcept;
+  explicit CurlAllocationScope(CurlLibrary& services) noexcept;
   ~CurlAllocationScope();
   CurlAllocationScope(const CurlAllocationScope&) = delete;
   CurlAllocationScope& operator=(const CurlAllocationScope&) = delete;
 
-  CurlServices& services() const noexcept { return services_; }
+  CurlLibrary& services() const noexcept { return services_; }
   // Whether an allocation of libcurl's failed on this thread in this scope.
   bool refused() const noexcept { return refused_; }
   void NoteRefusal() noexcept { refused_ = true; }
 
  private:
-  CurlServices& services_;
+  CurlLibrary& services_;
   CurlAllocationScope* previous_;
   bool refused_ = false;
 };

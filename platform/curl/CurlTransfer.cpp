@@ -1,13 +1,13 @@
-#include "platform/CurlTransfer.h"
+#include "platform/curl/CurlTransfer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "platform/CurlErrors.h"
-#include "platform/CurlMemory.h"
 #include "platform/SecureMemory.h"
+#include "platform/curl/CurlErrors.h"
+#include "platform/curl/CurlMemory.h"
 
 namespace vizadavu::platform {
 namespace {

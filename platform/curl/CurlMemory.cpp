@@ -1,4 +1,4 @@
-#include "platform/CurlMemory.h"
+#include "platform/curl/CurlMemory.h"
 
 #include <curl/curl.h>
 #include <malloc.h>
@@ -71,7 +71,7 @@ int InitCurlWithWipingMemory(long flags) {
                               PlainCalloc);
 }
 
-CurlAllocationScope::CurlAllocationScope(CurlServices& services) noexcept
+CurlAllocationScope::CurlAllocationScope(CurlLibrary& services) noexcept
     : services_(services), previous_(t_scope) {
   t_scope = this;
 }
@@ -84,8 +84,8 @@ bool CurlAllocationRefused() noexcept {
   return t_scope != nullptr && t_scope->refused();
 }
 
-CurlServices& RealCurlServices() noexcept {
-  static CurlServices real;
+CurlLibrary& RealCurlLibrary() noexcept {
+  static CurlLibrary real;
   return real;
 }
 

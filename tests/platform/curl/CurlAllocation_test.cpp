@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/CurlInternet.h"
-#include "platform/CurlMemory.h"
-#include "platform/CurlTransfer.h"
+#include "platform/curl/CurlInternet.h"
+#include "platform/curl/CurlMemory.h"
+#include "platform/curl/CurlTransfer.h"
 #include "tests/support/FailingNew.h"
 #include "tests/support/FakeInternet.h"
 #include "tools/loopback/LoopbackServer.h"
@@ -25,13 +25,13 @@ constexpr std::uint32_t kPlainFlags = 0x84200000;
 // libcurl refusing: the allocation after `successes` more fails, once
 // (negative: none), and adding a handle fails with `addRefusal` (CURLM_OK:
 // never).
-struct FailingCurl : CurlServices {
+struct FailingCurl : CurlLibrary {
   int successes = -1;
   CURLMcode addRefusal = CURLM_OK;
   bool MayAllocate() noexcept override { return successes < 0 || successes-- != 0; }
   bool Pending() const { return successes >= 0; }
   CURLMcode AddHandle(CURLM* multi, CURL* easy) override {
-    return addRefusal != CURLM_OK ? addRefusal : CurlServices::AddHandle(multi, easy);
+    return addRefusal != CURLM_OK ? addRefusal : CurlLibrary::AddHandle(multi, easy);
   }
 };
 

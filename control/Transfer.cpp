@@ -43,8 +43,6 @@ constexpr std::chrono::seconds kPause{1};
 // The longest rest between two passes of the pause.
 constexpr std::chrono::milliseconds kPauseRest{1};
 constexpr std::uint32_t kChunkSize = 2048;
-constexpr Long kStatusSending = 21;
-constexpr Long kStatusSent = 30;
 
 // Thrown past the engine's own error handling when a host handler throws, so
 // that the host's exception reaches the caller of Action after the handles close.
@@ -128,7 +126,7 @@ class Transfer {
     }
 
     if (!Pause()) return Failed(errors::Cancelled);
-    RaiseStatus(kStatusSending);
+    RaiseStatus(status::SendingRequest);
     if (CancelRequested()) return Failed(errors::Cancelled);  // the request never goes out
 
     std::optional<platform::SecretString> body;
@@ -142,7 +140,7 @@ class Transfer {
     if (net.QueryInfo(request_, inet::kQueryStatusCode | inet::kQueryFlagNumber, status)) {
       s_.HttpStatusCode = static_cast<Long>(status);
     }
-    RaiseStatus(kStatusSent);
+    RaiseStatus(status::RequestSent);
     if (CancelRequested()) return Failed(errors::Cancelled);
 
     const bool read = control_.ReceiveBufferSize < 0 ? ChunkedRead() : SingleRead();

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Ascii.h"
 #include "platform/BuiltIn.h"
 #include "platform/RequestText.h"
 #include "platform/curl/CurlMemory.h"
@@ -187,9 +188,9 @@ Handle CurlInternet::OpenRequest(Handle connection, std::string_view verb,
     const bool post = verb == "POST";
     if (!post && !verb.empty() && verb != "GET") return codes::InvalidParameter;
     long httpVersion = 0;
-    if (version.empty() || SameName(version, "HTTP/1.1")) {
+    if (version.empty() || EqualsIgnoreCase(version, "HTTP/1.1")) {
       httpVersion = CURL_HTTP_VERSION_1_1;
-    } else if (SameName(version, "HTTP/1.0")) {
+    } else if (EqualsIgnoreCase(version, "HTTP/1.0")) {
       httpVersion = CURL_HTTP_VERSION_1_0;
     } else {
       return codes::InvalidParameter;
@@ -220,7 +221,7 @@ bool CurlInternet::AddRequestHeaders(Handle request, std::string_view headers,
     for (const auto& [name, value] : *lines) {
       const std::string_view headerName = name;  // clang before 16 cannot capture a binding
       const auto it = std::find_if(list.begin(), list.end(), [&](const std::string& existing) {
-        return SameName(NameOf(existing), headerName);
+        return EqualsIgnoreCase(NameOf(existing), headerName);
       });
       if (value.empty()) {  // an empty value removes the header
         if (it != list.end()) list.erase(it);

@@ -37,7 +37,10 @@ namespace vizadavu::platform {
 // transfer about a millisecond and 256 KiB of resident memory.
 inline constexpr std::size_t kReceiveBufferBytes = std::size_t{64} << 10;
 
-// Milliseconds; 0 or 0xFFFFFFFF means no limit.
+// Milliseconds; 0 or 0xFFFFFFFF means no limit. These are the boundary's own
+// defaults, for a caller that sets none, as WinINet has defaults of its own; the
+// control always sets all three to its values (30 s connect, 120 s receive,
+// 60 s send) before it sends, so they never apply to a transfer of the control.
 struct Timeouts {
   std::uint32_t connectMs = 60000;
   std::uint32_t sendMs = 30000;

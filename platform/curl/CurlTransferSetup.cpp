@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/Ascii.h"
 #include "platform/Internet.h"
 #include "platform/RequestText.h"
 #include "platform/curl/CurlErrors.h"
@@ -99,7 +100,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   }
   for (const char* name : {"Accept", "Expect", "Content-Type", "Proxy-Connection"}) {
     const bool given = std::any_of(own.begin(), own.end(), [&](const std::string& line) {
-      return SameName(NameOf(line), name);
+      return EqualsIgnoreCase(NameOf(line), name);
     });
     if (given) continue;
     curl_slist* next = curl_slist_append(headers_, (std::string(name) + ":").c_str());

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
 #include <map>
 #include <mutex>
 #include <new>
@@ -57,8 +56,8 @@ struct Node {
   std::uint32_t flags = 0;
   std::vector<std::string> headers;  // "Name: value", in the order added
   WaitCallback waitCallback;
-  std::uint32_t statusCode = 0;  // of the final reply to the last send; 0: none
-  std::unique_ptr<CurlTransfer> transfer;
+  std::uint32_t statusCode = 0;            // of the final reply to the last send; 0: none
+  std::shared_ptr<CurlTransfer> transfer;  // held by a running call too
 
   explicit Node(Kind k) : kind(k) {}
 };
@@ -106,6 +105,30 @@ struct CurlInternet::Impl {
     if (allocations.refused()) error = codes::NotEnoughMemory;
     lastError.store(error);
     return FailureValue<R>();
+  }
+
+  // Runs a transfer's wait (`body`, a send or a read) without the lock, so that
+  // the wait callback, which may run host code, runs with no lock held. The
+  // transfer was claimed under the lock: a second call on the request fails
+  // meanwhile, and a close ends the transfer once this call returns.
+  template <class F>
+  bool Unlocked(CurlTransfer& transfer, F&& body) {
+    ErrorCode error = codes::InternalError;
+    {
+      const CurlAllocationScope allocations(curl);
+      try {
+        error = body();
+      } catch (const std::bad_alloc&) {
+        error = codes::NotEnoughMemory;
+      } catch (...) {
+        error = codes::InternalError;
+      }
+      if (error != codes::None && allocations.refused()) error = codes::NotEnoughMemory;
+    }
+    transfer.Release();
+    if (error == codes::None) return true;
+    lastError.store(error);
+    return false;
   }
 
   Node* Find(Handle handle, Kind kind) {
@@ -263,9 +286,11 @@ bool CurlInternet::SetOption(Handle handle, std::uint32_t option, std::uint32_t 
 }
 
 bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> body) {
-  return impl_->Call<bool>([&](bool& out) {
+  std::shared_ptr<CurlTransfer> transfer;
+  const bool started = impl_->Call<bool>([&](bool& out) {
     Node* node = impl_->Find(request, Kind::kRequest);
     if (node == nullptr) return codes::InvalidHandle;
+    if (node->transfer && node->transfer->Busy()) return codes::IncorrectHandleState;
     const Node& connection = *impl_->Find(node->parent, Kind::kConnection);
     const Node& session = *impl_->Find(connection.parent, Kind::kSession);
 
@@ -286,49 +311,41 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
     setup.memory = &impl_->memory;
     setup.curl = &impl_->curl;
     ErrorCode error = codes::None;
-    node->transfer = CurlTransfer::Start(setup, body, error);
-    if (error == codes::None) error = node->transfer->AwaitHeaders();
-    if (error != codes::None) {
-      node->transfer.reset();
-      return error;
-    }
-    node->statusCode = node->transfer->StatusCode();
+    std::unique_ptr<CurlTransfer> made = CurlTransfer::Start(setup, body, error);
+    if (error != codes::None) return error;
+    made->Claim();
+    transfer = node->transfer = std::move(made);
     out = true;
     return codes::None;
   });
+  if (!started) return false;
+  const bool sent = impl_->Unlocked(*transfer, [&] { return transfer->AwaitHeaders(); });
+  const std::lock_guard lock(impl_->mutex);
+  Node* node = impl_->Find(request, Kind::kRequest);
+  if (node == nullptr || node->transfer != transfer) return sent;  // closed meanwhile
+  if (sent) {
+    node->statusCode = transfer->StatusCode();
+  } else {
+    node->transfer.reset();
+  }
+  return sent;
 }
 
 bool CurlInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                             std::uint32_t& bytesRead) {
   bytesRead = 0;
-  return impl_->Call<bool>([&](bool& out) {
+  std::shared_ptr<CurlTransfer> transfer;
+  const bool claimed = impl_->Call<bool>([&](bool& out) {
     Node* node = impl_->Find(request, Kind::kRequest);
     if (node == nullptr) return codes::InvalidHandle;
     if (buffer == nullptr && wanted > 0) return codes::InvalidParameter;
-    if (!node->transfer) return codes::IncorrectHandleState;
+    if (!node->transfer || !node->transfer->Claim()) return codes::IncorrectHandleState;
+    transfer = node->transfer;
     out = true;
-    return node->transfer->Read(buffer, wanted, bytesRead);
+    return codes::None;
   });
-}
-
-bool CurlInternet::ReadChunks(Handle request, ChunkSink& sink) {
-  std::exception_ptr thrown;
-  bool ran = false;
-  const bool ok = impl_->Call<bool>([&](bool& out) {
-    Node* node = impl_->Find(request, Kind::kRequest);
-    if (node == nullptr) return codes::InvalidHandle;
-    if (!node->transfer) return codes::IncorrectHandleState;
-    ran = true;
-    bool failed = false;
-    const ErrorCode error = node->transfer->ReadChunks(sink, failed, thrown);
-    out = !failed;
-    return error;
-  });
-  // The sink's exception leaves after the lock does.
-  if (thrown) std::rethrow_exception(thrown);
-  // A request that cannot be read: the sink sees the failed read ReadFile gives.
-  if (!ran) sink.Read(0, false);
-  return ok;
+  return claimed &&
+         impl_->Unlocked(*transfer, [&] { return transfer->Read(buffer, wanted, bytesRead); });
 }
 
 bool CurlInternet::SetWaitCallback(Handle request, WaitCallback callback) {

@@ -7,9 +7,10 @@
 // - The body is pulled off the connection only as ReadFile asks for it: at most
 //   one libcurl delivery (64 KiB) is held between reads, so memory stays bounded
 //   whatever the size of the reply. Held bytes are overwritten before release.
-// - ReadChunks copies each delivery straight into the sink's buffer, so a
-//   chunked read costs one copy instead of staging; its reads, counts and
-//   results are those of a ReadFile loop.
+// - A send or read that waits calls the wait callback from its own loop,
+//   between libcurl's calls and with no lock held; meanwhile another call on
+//   the same request fails with 12019, and closing it takes effect once the
+//   waiting call has returned.
 // - A read that meets an error returns FALSE with the good bytes it gathered
 //   before the error (often none); every later read fails with 0 bytes.
 // - Time-outs (milliseconds): connect bounds connection set-up (lookup, TCP,
@@ -84,7 +85,6 @@ class CurlInternet final : public Internet {
   bool SendRequest(Handle request, std::optional<std::string_view> body) override;
   bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                 std::uint32_t& bytesRead) override;
-  bool ReadChunks(Handle request, ChunkSink& sink) override;
   bool SetWaitCallback(Handle request, WaitCallback callback) override;
   bool QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) override;
   bool CloseHandle(Handle handle) override;

@@ -94,15 +94,14 @@ ErrorCode CurlTransfer::FinalError() const {
   return ErrorForCurl(f);
 }
 
-// Makes room for `bytes` staged bytes; the stage must be empty.
+// Makes room for `bytes` staged bytes; the stage must be empty. The stage is
+// allocated the first time a delivery does not fit the read in progress, as
+// large as a delivery can be, and kept for the rest of the transfer.
 bool CurlTransfer::ReserveStage(std::size_t bytes) {
-  if (bytes <= stageCap_) return true;
-  // Larger than libcurl's documented maximum delivery; grow to hold it.
-  auto* bigger = static_cast<std::uint8_t*>(memory_->Allocate(bytes, false));
-  if (bigger == nullptr) return false;
-  ReleaseStage();
-  stage_ = bigger;
-  stageCap_ = bytes;
+  if (bytes == 0 || stage_ != nullptr) return true;
+  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(kReceiveBufferBytes, false));
+  if (stage_ == nullptr) return false;
+  stageCap_ = kReceiveBufferBytes;
   return true;
 }
 
@@ -116,18 +115,13 @@ std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count
     return CURL_WRITEFUNC_PAUSE;
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-  std::size_t taken = 0;
-  if (t.sink_ != nullptr) {
-    taken = t.FeedSink(bytes, n);
-  } else {
-    taken = std::min(n, t.dstCap_ - t.dstLen_);
-  }
+  const std::size_t taken = std::min(n, t.dstCap_ - t.dstLen_);
   const std::size_t rest = n - taken;
   if (!t.ReserveStage(rest)) {
     t.error_ = codes::NotEnoughMemory;
     return 0;  // fails the transfer with CURLE_WRITE_ERROR
   }
-  if (t.sink_ == nullptr && taken > 0) {
+  if (taken > 0) {
     std::memcpy(t.dst_ + t.dstLen_, bytes, taken);
     t.dstLen_ += taken;
   }
@@ -138,40 +132,6 @@ std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count
   }
   t.lastActivity_ = SteadyClock::now();
   return n;
-}
-
-// Copies bytes into the sink's buffer, reporting each read it fills, until
-// they are used up or the sink stops; returns how many it used.
-std::size_t CurlTransfer::FeedSink(const std::uint8_t* data, std::size_t n) {
-  std::size_t used = 0;
-  while (used < n && !sinkStopped_) {
-    const std::size_t take = std::min(n - used, chunkCap_ - chunkLen_);
-    std::memcpy(chunk_ + chunkLen_, data + used, take);
-    chunkLen_ += take;
-    used += take;
-    if (chunkLen_ == chunkCap_) EndChunk(true);
-  }
-  return used;
-}
-
-// Reports the read in progress to the sink and sets up the next one.
-void CurlTransfer::EndChunk(bool ok) noexcept {
-  const auto count = static_cast<std::uint32_t>(chunkLen_);
-  chunkLen_ = 0;
-  chunkFailed_ = !ok;
-  try {
-    if (!sink_->Read(count, ok)) {
-      sinkStopped_ = true;
-      return;
-    }
-    const std::span<std::uint8_t> next = sink_->Buffer();
-    chunk_ = next.data();
-    chunkCap_ = std::min<std::size_t>(next.size(), kNoLimit);
-    if (chunkCap_ == 0) sinkStopped_ = true;  // a sink without a buffer cannot go on
-  } catch (...) {
-    sinkThrew_ = std::current_exception();
-    sinkStopped_ = true;
-  }
 }
 
 std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -282,38 +242,6 @@ void CurlTransfer::Continue(bool (*satisfied)(const CurlTransfer&)) {
     if (rc != CURLE_OK) error_ = Failure(SetupErrorForCurl(rc));
   }
   if (error_ == codes::None) error_ = Failure(Drive(satisfied));
-}
-
-ErrorCode CurlTransfer::ReadChunks(ChunkSink& sink, bool& failed, std::exception_ptr& thrown) {
-  sink_ = &sink;
-  chunkLen_ = 0;
-  sinkStopped_ = chunkFailed_ = false;
-  sinkThrew_ = nullptr;
-  const std::span<std::uint8_t> first = sink.Buffer();
-  chunk_ = first.data();
-  chunkCap_ = std::min<std::size_t>(first.size(), kNoLimit);
-  if (chunkCap_ == 0) EndChunk(error_ == codes::None);  // as a read of 0 bytes would end
-  // Bytes an earlier read left staged come first.
-  if (Staged()) {
-    stageBegin_ += FeedSink(stage_ + stageBegin_, stageEnd_ - stageBegin_);
-    if (stageBegin_ == stageEnd_) stageBegin_ = stageEnd_ = 0;
-  }
-  while (!sinkStopped_) {
-    if (error_ == codes::None && !done_) {
-      Continue([](const CurlTransfer& t) { return t.sinkStopped_; });
-      if (sinkStopped_) break;
-    }
-    // The body ended or failed: the read in progress ends with what it holds.
-    if (error_ == codes::None && done_ && result_ != CURLE_OK) error_ = Failure(FinalError());
-    EndChunk(error_ == codes::None);
-  }
-  sink_ = nullptr;
-  chunk_ = nullptr;
-  chunkCap_ = chunkLen_ = 0;
-  failed = chunkFailed_;
-  thrown = sinkThrew_;
-  sinkThrew_ = nullptr;
-  return failed ? error_ : codes::None;
 }
 
 std::uint32_t CurlTransfer::StatusCode() const {

@@ -6,14 +6,16 @@
 // callback copies straight into the buffer of the read in progress and keeps
 // whatever does not fit in a staging buffer of one delivery; once that is
 // occupied the callback pauses the transfer, so nothing more is taken off the
-// connection until a read asks for it.
+// connection until a read asks for it. Callbacks only move bytes and note
+// state: whatever the caller supplies (the wait callback) runs from the
+// driving loop, between libcurl's calls.
 #pragma once
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,12 +61,8 @@ struct TransferSetup {
   std::uint32_t flags = 0;
   const std::vector<std::string>* headers = nullptr;  // "Name: value"
   Timeouts timeouts;
-  WaitCallback waitCallback;  // called while a send or read blocks; may be empty
-  Memory* memory = nullptr;   // where reply bytes wait ahead of a read; null: the system's
-  // The staging buffer to start with. A delivery larger than it (up to
-  // kReceiveBufferBytes) grows it; reads into the caller's buffer and
-  // ReadChunks stage nothing as long as the caller keeps reading.
-  std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
+  WaitCallback waitCallback;    // called while a send or read blocks; may be empty
+  Memory* memory = nullptr;     // where reply bytes wait ahead of a read; null: the system's
   CurlLibrary* curl = nullptr;  // adds the handle to the multi handle; null: the real one
 };
 
@@ -85,12 +83,10 @@ class CurlTransfer {
   // when the read fails. A failure is reported once every good byte before it
   // has been handed out, and then on every later read.
   ErrorCode Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead);
-  // Runs the loop of ChunkSink (platform/Internet.h), copying each delivery
-  // straight into the sink's buffer; what a stopping sink leaves of a delivery
-  // is staged for a later read. `failed` tells whether the last read the sink
-  // saw failed; the code is then returned. An exception from the sink stops
-  // the loop and comes back in `thrown`.
-  ErrorCode ReadChunks(ChunkSink& sink, bool& failed, std::exception_ptr& thrown);
+  // One call at a time drives a transfer: Claim is false while another holds it.
+  bool Claim() noexcept { return !busy_.exchange(true); }
+  void Release() noexcept { busy_.store(false); }
+  bool Busy() const noexcept { return busy_.load(); }
   // The status code of the final reply headers; 0 before them.
   std::uint32_t StatusCode() const;
 
@@ -114,8 +110,6 @@ class CurlTransfer {
   bool Staged() const { return stageEnd_ > stageBegin_; }
   void DrainStage();
   bool ReserveStage(std::size_t bytes);
-  std::size_t FeedSink(const std::uint8_t* data, std::size_t n);
-  void EndChunk(bool ok) noexcept;
   bool Sending() const { return connected_ && !done_ && ulNow_ < uploadSize_; }
 
   CURLM* multi_ = nullptr;
@@ -137,16 +131,7 @@ class CurlTransfer {
   std::size_t dstLen_ = 0;
   std::uint32_t* readCount_ = nullptr;  // the caller's count, kept current while waiting
 
-  // The chunk loop in progress (sink_ null outside ReadChunks): its buffer and
-  // how much of it the current read has filled.
-  ChunkSink* sink_ = nullptr;
-  std::uint8_t* chunk_ = nullptr;
-  std::size_t chunkCap_ = 0;
-  std::size_t chunkLen_ = 0;
-  bool sinkStopped_ = false;  // the sink said stop, or threw
-  bool chunkFailed_ = false;  // the last read the sink saw failed
-  std::exception_ptr sinkThrew_;
-
+  std::atomic<bool> busy_{false};
   bool paused_ = false;       // the write callback returned CURL_WRITEFUNC_PAUSE
   bool refused_ = false;      // an allocation of libcurl's was refused
   bool connected_ = false;    // connection (and TLS) set up, request about to go out

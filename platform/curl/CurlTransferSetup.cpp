@@ -65,11 +65,9 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   timeouts_ = setup.timeouts;
   waitCallback_ = setup.waitCallback;
   memory_ = setup.memory != nullptr ? setup.memory : &SystemMemory();
-  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(setup.stageBytes, false));
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();
-  if (stage_ == nullptr || multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;
-  stageCap_ = setup.stageBytes;
+  if (multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;
 
   const bool secure = (setup.flags & inet::kFlagSecure) != 0;
   const std::optional<std::string> host = AsciiHost(setup.host);

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "platform/CodePage.h"
 #include "platform/RequestText.h"
 
 namespace vizadavu::detail {
@@ -17,6 +18,24 @@ bool IsPort(std::u16string_view digits, std::uint16_t& port) {
   if (value == 0 || value > 65535) return false;
   port = static_cast<std::uint16_t>(value);
   return true;
+}
+
+// The object name in the code page. A character it has no code for is "%3F",
+// its substitute escaped: a bare "?" would start a query inside the path.
+std::string ObjectBytes(const Text& object) {
+  std::string bytes;
+  bytes.reserve(object.size());
+  for (std::size_t i = 0; i < object.size();) {
+    bool ok = false;
+    const std::uint8_t byte = platform::CharToAnsi(object[i], ok);
+    if (ok) {
+      bytes += static_cast<char>(byte);
+    } else {
+      bytes += "%3F";
+    }
+    i += platform::CharUnits(object.data(), i, object.size());
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -82,7 +101,7 @@ std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff) 
 std::optional<RequestAddress> AddressOf(const UrlParts& parts, bool secureModeOff) {
   const auto endpoint = SplitServer(parts.ServerName, secureModeOff);
   if (!endpoint) return std::nullopt;
-  RequestAddress address{TextToAnsi(endpoint->host), endpoint->port, TextToAnsi(parts.ObjectName)};
+  RequestAddress address{TextToAnsi(endpoint->host), endpoint->port, ObjectBytes(parts.ObjectName)};
   if (!platform::IsValidHost(address.host) || !platform::IsValidObjectName(address.object)) {
     return std::nullopt;
   }

@@ -1,5 +1,6 @@
 #include "control/Url.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform/CodePage.h"
@@ -39,6 +40,10 @@ std::string ObjectBytes(const Text& object) {
 }
 
 }  // namespace
+
+bool HasControlCharacter(const Text& url) {
+  return std::any_of(url.begin(), url.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
+}
 
 std::optional<UrlParts> SplitUrl(const Text& url) {
   if (url.empty()) return std::nullopt;

@@ -23,6 +23,11 @@ struct UrlParts {
 // the URL is empty or ends right after its scheme ("http:/").
 std::optional<UrlParts> SplitUrl(const Text& url);
 
+// Whether a control character (U+0000 to U+001F, U+007F) is anywhere in the
+// URL, the scheme and the fragment included: such a URL is invalid as a whole,
+// whichever of its parts would be sent.
+bool HasControlCharacter(const Text& url);
+
 struct Endpoint {
   Text host;  // without IPv6 brackets
   std::uint16_t port;

@@ -101,7 +101,7 @@ class Transfer {
     if (session_ == platform::kNullHandle) return Failed(net.LastError());
 
     const auto parts = SplitUrl(s_.URL);
-    if (!parts) return Failed(errors::InvalidUrl);
+    if (!parts || HasControlCharacter(s_.URL)) return Failed(errors::InvalidUrl);
     s_.ServerName = parts->ServerName;
     s_.ObjectName = parts->ObjectName;
     const auto address = AddressOf(*parts, control_.Secure_Mode_Off);

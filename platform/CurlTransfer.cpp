@@ -179,7 +179,7 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
   const std::size_t n = size * count;
   t.lastActivity_ = SteadyClock::now();
   const std::string_view line(data, n);
-  if (line.substr(0, 5) == "HTTP/") {
+  if (t.framing_.AtStatusLine()) {
     // This client never asks to switch protocols: a 101 reply is invalid.
     long status = 0;
     curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
@@ -201,7 +201,11 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
   if (blank && !t.headersDone_) {
     long status = 0;
     curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 100 || status >= 200) t.headersDone_ = true;  // 1xx: more headers follow
+    if (status < 100 || status >= 200) {
+      t.headersDone_ = true;
+    } else {
+      t.framing_.InterimEnded();  // 1xx: the reply's own head follows
+    }
   }
   return n;
 }

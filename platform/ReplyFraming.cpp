@@ -40,10 +40,15 @@ std::optional<std::uint64_t> Number(std::string_view text) {
 
 }  // namespace
 
+void ReplyFraming::InterimEnded() {
+  length_.reset();
+  atStatusLine_ = true;
+}
+
 bool ReplyFraming::Line(std::string_view line) {
-  if (line.substr(0, 5) == "HTTP/") {
-    length_.reset();
-    return true;
+  if (atStatusLine_) {
+    atStatusLine_ = false;
+    return true;  // the status line carries no framing
   }
   const std::size_t colon = line.find(':');
   if (colon == std::string_view::npos || !IsContentLength(line.substr(0, colon))) return true;

@@ -122,6 +122,13 @@ const Case kCases[] = {
     {"two different Content-Length values",
      Script("HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nhello"), kBothModes,
      false, "Error 12152", ""},
+    {"two different Content-Length values around a header line starting with HTTP/",
+     Script("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nHTTP/x: y\r\n"
+            "Content-Length: 5\r\n\r\nhelloworld"),
+     kBothModes, false, "Error 12152", ""},
+    {"a 100 reply's Content-Length, then the reply's own",
+     Script("HTTP/1.1 100 Continue\r\nContent-Length: 9\r\n\r\n" + kHead10 + "helloworld"),
+     kBothModes, true, "EndTransfer", "helloworld"},
     {"a Content-Length list of different values",
      Script("HTTP/1.0 200 OK\r\nContent-Length: 5, 2\r\n\r\nhello"), kBothModes, false,
      "Error 12152", ""},

@@ -277,11 +277,11 @@ TEST_F(TransferTest, HeaderFailuresAreIgnored) {
 TEST_F(TransferTest, BadUrlsFailWithInvalidUrl) {
   // Refused before a connection is asked for: no server, a bad port, or a host
   // or object name that would change the request (a space, a delimiter, a
-  // control byte, a character the code page lacks, which becomes "?").
+  // control byte, a character the code page lacks), or a control byte anywhere.
   for (const char16_t* url :
        {u"", u"http://", u"http:/", u"https://:443/x", u"http://h:99999/", u"http://a b/",
         u"http://h\r\nX: y/", u"http://h\\x/", u"http://h%41/", u"http://\u4e2d.test/",
-        u"http://h/a\r\nb", u"http://h/\x7f", u"http://h/\t"}) {
+        u"http://h/a\r\nb", u"http://h/\x7f", u"http://h/\t", u"ht\r\ntp://h/", u"http://h/#\n"}) {
     net.Restart();
     recorder.events.clear();
     control.URL(url);

@@ -72,30 +72,35 @@ TEST_F(TransferTest, VerbPortAndFlagsFollowActionAndMode) {
   struct Case {
     Long action;
     bool plain;
+    bool strict;  // StrictCertificates: no ignore flags, and nothing over plain HTTP
     const char16_t* url;
     const char* connect;
     const char* open;
   } cases[] = {
-      {1, false, u"https://example.test/form?x=1", "Connect(h1, example.test, 443, \"\", \"\", 3)",
+      {1, false, false, u"https://example.test/form?x=1",
+       "Connect(h1, example.test, 443, \"\", \"\", 3)",
        "OpenRequest(h2, POST, /form?x=1, HTTP/1.0, 0x84A03000)"},
-      {0, true, u"http://example.test", "Connect(h1, example.test, 80, \"\", \"\", 3)",
+      {0, true, true, u"http://example.test", "Connect(h1, example.test, 80, \"\", \"\", 3)",
        "OpenRequest(h2, GET, , HTTP/1.0, 0x84200000)"},
-      {2, true, u"http://127.0.0.1:8080/p", "Connect(h1, 127.0.0.1, 8080, \"\", \"\", 3)",
+      {2, true, false, u"http://127.0.0.1:8080/p", "Connect(h1, 127.0.0.1, 8080, \"\", \"\", 3)",
        "OpenRequest(h2, GET, /p, HTTP/1.0, 0x84200000)"},
-      {-1, false, u"[::1]:9/q r", "Connect(h1, ::1, 9, \"\", \"\", 3)",
+      {-1, false, false, u"[::1]:9/q r", "Connect(h1, ::1, 9, \"\", \"\", 3)",
        "OpenRequest(h2, GET, /q r, HTTP/1.0, 0x84A03000)"},
-      {-32768, false, u"example.test", "Connect(h1, example.test, 443, \"\", \"\", 3)",
-       "OpenRequest(h2, GET, , HTTP/1.0, 0x84A03000)"},
+      {-32768, false, true, u"example.test", "Connect(h1, example.test, 443, \"\", \"\", 3)",
+       "OpenRequest(h2, GET, , HTTP/1.0, 0x84A00000)"},
   };
   for (const Case& c : cases) {
     net.Restart();
     control.Secure_Mode_Off = c.plain;
+    control.StrictCertificates = c.strict;
     control.URL(c.url);
     control.Action(c.action);
     ASSERT_GE(net.calls.size(), 3u);
     EXPECT_EQ(net.calls[1], c.connect);
     EXPECT_EQ(net.calls[2], c.open);
   }
+  control.Clear();  // after a strict row
+  EXPECT_FALSE(control.StrictCertificates);
 }
 
 TEST_F(TransferTest, ActionOutsideIntegerRangeRunsNothing) {

@@ -229,6 +229,7 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
   if (!demo) WarnSchemeMismatch(options, env.err);
   control.URL(url);
   control.Secure_Mode_Off = options.plain;
+  control.StrictCertificates = options.strictCertificates;
   if (options.readSize) {
     control.ReceiveBufferSize = *options.readSize;
   } else {

@@ -31,6 +31,7 @@
 #include <limits>
 #include <set>
 
+#include "FieldTable.h"
 #include "vizadavu/qt/FormControl.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -61,30 +62,6 @@ QString StatusMeaning(int code) {
       return QStringLiteral("progress");
   }
 }
-
-// The fields table, which can hand a cell edit still in progress to the model,
-// so Submit from the keyboard (Ctrl+Return, or Return in the URL) sends what is typed.
-class FieldTable : public QTableWidget {
- public:
-  using QTableWidget::QTableWidget;
-  void CommitEdit() {
-    if (state() != QAbstractItemView::EditingState || !editing_.isValid()) return;
-    if (QWidget* editor = indexWidget(editing_)) {
-      commitData(editor);
-      closeEditor(editor, QAbstractItemDelegate::NoHint);
-    }
-  }
-
- protected:
-  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
-    const bool started = QTableWidget::edit(index, trigger, event);
-    if (started) editing_ = index;
-    return started;
-  }
-
- private:
-  QPersistentModelIndex editing_;
-};
 
 void Wipe(QString& text) {
   text.fill(QChar(0));

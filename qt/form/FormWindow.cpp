@@ -29,7 +29,7 @@ constexpr int kMaxFields = std::numeric_limits<vizadavu::Integer>::max();
 constexpr qsizetype kMaxShownChars = 1 << 20;
 
 // True when every character has a code in the control's code page; the others
-// are sent as "?".
+// are sent as "?" (in a URL's path and query as %3F).
 bool Representable(const QString& text) {
   return tools::CodePageCarries(text.toStdU16String());
 }
@@ -168,6 +168,7 @@ void FormWindow::apply(const Request& request) {
   ui_->url->setText(request.url);
   ui_->method->setCurrentIndex(request.get ? 1 : 0);
   ui_->plain->setChecked(request.plain);
+  ui_->strictCertificates->setChecked(request.strictCertificates);
   if (request.readSize) {
     ui_->readMode->setCurrentIndex(1);
     ui_->readSize->setValue(*request.readSize);
@@ -237,10 +238,11 @@ bool FormWindow::submit() {
   if (!Representable(url)) {
     Log(
         tr("Warning: the URL has characters the Windows-1252 code page cannot represent; "
-           "they are sent as \"?\""));
+           "in its path and query they are sent as %3F, in the server name as \"?\""));
   }
   ui_->control->setURL(url);
   ui_->control->setSecure_Mode_Off(ui_->plain->isChecked());
+  ui_->control->setStrictCertificates(ui_->strictCertificates->isChecked());
   ui_->control->setReceiveBufferSize(ui_->readMode->currentIndex() == 1 ? ui_->readSize->value()
                                                                         : -1);
   ui_->control->setFormVarCount(static_cast<int>(rows.size()));
@@ -382,6 +384,8 @@ void FormWindow::RestoreState() {
   ui_->method->setCurrentIndex(settings.value(QStringLiteral("request/get"), false).toBool() ? 1
                                                                                              : 0);
   ui_->plain->setChecked(settings.value(QStringLiteral("request/plain"), false).toBool());
+  ui_->strictCertificates->setChecked(
+      settings.value(QStringLiteral("request/strictCertificates"), false).toBool());
   ui_->readMode->setCurrentIndex(
       settings.value(QStringLiteral("request/singleRead"), false).toBool() ? 1 : 0);
   ui_->readSize->setValue(settings.value(QStringLiteral("request/readSize"), 65536).toInt());
@@ -397,6 +401,8 @@ void FormWindow::SaveState() const {
   settings.setValue(QStringLiteral("request/url"), ui_->url->text());
   settings.setValue(QStringLiteral("request/get"), ui_->method->currentIndex() == 1);
   settings.setValue(QStringLiteral("request/plain"), ui_->plain->isChecked());
+  settings.setValue(QStringLiteral("request/strictCertificates"),
+                    ui_->strictCertificates->isChecked());
   settings.setValue(QStringLiteral("request/singleRead"), ui_->readMode->currentIndex() == 1);
   settings.setValue(QStringLiteral("request/readSize"), ui_->readSize->value());
   settings.setValue(QStringLiteral("reply/utf8"), ui_->utf8->isChecked());

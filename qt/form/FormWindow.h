@@ -28,6 +28,7 @@ struct Request {
   QList<QPair<QString, QString>> fields;
   bool get = false;
   bool plain = false;
+  bool strictCertificates = false;
   std::optional<int> readSize;  // a single read of this many bytes; chunked without
   std::optional<bool> utf8;     // show the reply text decoded as UTF-8; unchanged without
 };

@@ -32,6 +32,7 @@ void vizADAVU::Clear() {
   SecurityFlags = 0;
   Secure_Mode_Off = false;
   YieldWhileWaiting = false;
+  StrictCertificates = false;
   s.HttpStatusCode = 0;
 }
 

@@ -18,6 +18,12 @@ std::string_view Describe(Long code) noexcept {
       return "the URL is invalid";
     case NameNotResolved:
       return "the server name could not be resolved";
+    case CertDateInvalid:
+      return "the server certificate is outside its validity period";
+    case CertCnInvalid:
+      return "the server certificate does not name the server";
+    case ClientAuthCertNeeded:
+      return "the server demands a client certificate";
     case InvalidCa:
       return "the server certificate's issuer is unknown or untrusted";
     case CannotConnect:

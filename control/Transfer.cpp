@@ -27,9 +27,11 @@ constexpr std::string_view kHeaders[] = {
 constexpr std::uint32_t kHeaderFlags = inet::kAddReqFlagReplace | inet::kAddReqFlagAdd;
 constexpr std::uint32_t kPlainFlags =
     inet::kFlagReload | inet::kFlagNoCacheWrite | inet::kFlagNoAutoRedirect;
-constexpr std::uint32_t kSecureFlags = kPlainFlags | inet::kFlagSecure |
-                                       inet::kFlagIgnoreCertDateInvalid |
-                                       inet::kFlagIgnoreCertCnInvalid;
+// StrictCertificates drops the two ignore flags: the server certificate's
+// dates and name are then checked like its chain.
+constexpr std::uint32_t kStrictSecureFlags = kPlainFlags | inet::kFlagSecure;
+constexpr std::uint32_t kSecureFlags =
+    kStrictSecureFlags | inet::kFlagIgnoreCertDateInvalid | inet::kFlagIgnoreCertCnInvalid;
 struct Option {
   std::uint32_t number;
   std::uint32_t milliseconds;
@@ -99,7 +101,7 @@ class Transfer {
     if (session_ == platform::kNullHandle) return Failed(net.LastError());
 
     const auto parts = SplitUrl(s_.URL);
-    if (!parts) return Failed(errors::InvalidUrl);
+    if (!parts || HasControlCharacter(s_.URL)) return Failed(errors::InvalidUrl);
     s_.ServerName = parts->ServerName;
     s_.ObjectName = parts->ObjectName;
     const auto address = AddressOf(*parts, control_.Secure_Mode_Off);
@@ -109,8 +111,10 @@ class Transfer {
     if (connection_ == platform::kNullHandle) return Failed(net.LastError());
 
     const std::string_view verb = action == 1 ? "POST" : "GET";
-    request_ = net.OpenRequest(connection_, verb, address->object, kVersion,
-                               control_.Secure_Mode_Off ? kPlainFlags : kSecureFlags);
+    const std::uint32_t flags = control_.Secure_Mode_Off      ? kPlainFlags
+                                : control_.StrictCertificates ? kStrictSecureFlags
+                                                              : kSecureFlags;
+    request_ = net.OpenRequest(connection_, verb, address->object, kVersion, flags);
     if (request_ == platform::kNullHandle) return Failed(net.LastError());
 
     for (std::string_view header : kHeaders) net.AddRequestHeaders(request_, header, kHeaderFlags);

@@ -1,7 +1,9 @@
 #include "control/Url.h"
 
+#include <algorithm>
 #include <string_view>
 
+#include "platform/CodePage.h"
 #include "platform/RequestText.h"
 
 namespace vizadavu::detail {
@@ -19,7 +21,29 @@ bool IsPort(std::u16string_view digits, std::uint16_t& port) {
   return true;
 }
 
+// The object name in the code page. A character it has no code for is "%3F",
+// its substitute escaped: a bare "?" would start a query inside the path.
+std::string ObjectBytes(const Text& object) {
+  std::string bytes;
+  bytes.reserve(object.size());
+  for (std::size_t i = 0; i < object.size();) {
+    bool ok = false;
+    const std::uint8_t byte = platform::CharToAnsi(object[i], ok);
+    if (ok) {
+      bytes += static_cast<char>(byte);
+    } else {
+      bytes += "%3F";
+    }
+    i += platform::CharUnits(object.data(), i, object.size());
+  }
+  return bytes;
+}
+
 }  // namespace
+
+bool HasControlCharacter(const Text& url) {
+  return std::any_of(url.begin(), url.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
+}
 
 std::optional<UrlParts> SplitUrl(const Text& url) {
   if (url.empty()) return std::nullopt;
@@ -82,7 +106,7 @@ std::optional<Endpoint> SplitServer(const Text& serverName, bool secureModeOff) 
 std::optional<RequestAddress> AddressOf(const UrlParts& parts, bool secureModeOff) {
   const auto endpoint = SplitServer(parts.ServerName, secureModeOff);
   if (!endpoint) return std::nullopt;
-  RequestAddress address{TextToAnsi(endpoint->host), endpoint->port, TextToAnsi(parts.ObjectName)};
+  RequestAddress address{TextToAnsi(endpoint->host), endpoint->port, ObjectBytes(parts.ObjectName)};
   if (!platform::IsValidHost(address.host) || !platform::IsValidObjectName(address.object)) {
     return std::nullopt;
   }

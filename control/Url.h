@@ -23,6 +23,11 @@ struct UrlParts {
 // the URL is empty or ends right after its scheme ("http:/").
 std::optional<UrlParts> SplitUrl(const Text& url);
 
+// Whether a control character (U+0000 to U+001F, U+007F) is anywhere in the
+// URL, the scheme and the fragment included: such a URL is invalid as a whole,
+// whichever of its parts would be sent.
+bool HasControlCharacter(const Text& url);
+
 struct Endpoint {
   Text host;  // without IPv6 brackets
   std::uint16_t port;
@@ -40,11 +45,13 @@ struct RequestAddress {
   std::string object;
 };
 
-// The split URL as the boundary takes it. nullopt (an invalid URL) when the
-// server is not a valid host and port (SplitServer), or when the host or the
-// object name could change the request's structure once in the code page: a
-// control byte, a space or a URL delimiter in the host, a control byte in the
-// object name. This is where the control decides, before anything is sent.
+// The split URL as the boundary takes it. In the object name a character the
+// code page lacks is "%3F" (its "?" escaped), so the target keeps its shape.
+// nullopt (an invalid URL) when the server is not a valid host and port
+// (SplitServer), or when the host or the object name could change the
+// request's structure once in the code page: a control byte, a space or a URL
+// delimiter in the host, a control byte in the object name. This is where the
+// control decides, before anything is sent.
 std::optional<RequestAddress> AddressOf(const UrlParts& parts, bool secureModeOff);
 
 }  // namespace vizadavu::detail

@@ -241,6 +241,13 @@ void FormControl::setYieldWhileWaiting(bool yield) {
   core_->control.YieldWhileWaiting = yield;
 }
 
+bool FormControl::StrictCertificates() const {
+  return core_->control.StrictCertificates;
+}
+void FormControl::setStrictCertificates(bool strict) {
+  core_->control.StrictCertificates = strict;
+}
+
 int FormControl::HttpStatusCode() const {
   return core_->control.HttpStatusCode();
 }

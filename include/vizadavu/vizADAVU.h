@@ -100,10 +100,11 @@ class VIZADAVU_EXPORT vizADAVU {
   vizADAVU& operator=(const vizADAVU&) = delete;
 
   // Public variables.
-  bool Secure_Mode_Off = false;    // false: TLS to port 443; true: plain HTTP to port 80
-  Long SecurityFlags = 0;          // held for the host; no request reads it
-  Long ReceiveBufferSize = -1;     // < 0: chunked read into ReceiveBuffer; >= 0: one read
-  bool YieldWhileWaiting = false;  // true: DoEvents at least every 20 ms of network waiting
+  bool Secure_Mode_Off = false;     // false: TLS to port 443; true: plain HTTP to port 80
+  Long SecurityFlags = 0;           // held for the host; no request reads it
+  Long ReceiveBufferSize = -1;      // < 0: chunked read into ReceiveBuffer; >= 0: one read
+  bool YieldWhileWaiting = false;   // true: DoEvents at least every 20 ms of network waiting
+  bool StrictCertificates = false;  // true: TLS also checks the server certificate's dates and name
 
   // Runs one transfer: 1 = POST, anything else = GET. Throws std::overflow_error
   // outside -32768..32767 (nothing runs), std::logic_error while a transfer runs.

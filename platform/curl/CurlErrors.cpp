@@ -12,8 +12,15 @@ namespace {
 // beyond which it fails the transfer with CURLE_RECV_ERROR.
 constexpr long kCurlHeaderBlockLimit = 300 * 1024;
 
-ErrorCode ForVerifyResult(long verifyResult) {
+ErrorCode ForVerifyResult(long verifyResult, bool leafDatesInvalid) {
   switch (verifyResult) {
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      // An issuer's dates are a certificate failure like any other.
+      return leafDatesInvalid ? codes::CertDateInvalid : codes::InvalidCertificate;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return codes::CertCnInvalid;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
@@ -36,10 +43,28 @@ ErrorCode ForConnectionError(const CurlFailure& f) {
   return codes::ConnectionAborted;  // also bad chunked encoding (errno 0)
 }
 
+// The server asked for a client certificate, got none, and the connection
+// failed before any reply: in the handshake (TLS 1.2, and 1.3 servers that
+// fail it there) or at the first read (TLS 1.3's certificate_required alert).
+bool RefusedWithoutClientCertificate(const CurlFailure& f) {
+  if (!f.certificateRequested || f.phase == CurlPhase::kReplyBody) return false;
+  switch (static_cast<CURLcode>(f.code)) {
+    case CURLE_SSL_CONNECT_ERROR:
+      return !f.badSignature;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 ErrorCode ErrorForCurl(const CurlFailure& f) noexcept {
   const bool connected = f.phase != CurlPhase::kConnecting;
+  if (RefusedWithoutClientCertificate(f)) return codes::ClientAuthCertNeeded;
   switch (static_cast<CURLcode>(f.code)) {
     case CURLE_OK:
       return codes::None;
@@ -87,7 +112,7 @@ ErrorCode ErrorForCurl(const CurlFailure& f) noexcept {
     case CURLE_SSL_CLIENTCERT:
       return codes::SecureChannelError;
     case CURLE_PEER_FAILED_VERIFICATION:
-      return ForVerifyResult(f.verifyResult);
+      return ForVerifyResult(f.verifyResult, f.leafDatesInvalid);
     case CURLE_SSL_ISSUER_ERROR:
       return codes::InvalidCa;
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:

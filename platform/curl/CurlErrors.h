@@ -18,8 +18,10 @@ struct CurlFailure {
   long osErrno = 0;       // CURLINFO_OS_ERRNO
   long verifyResult = 0;  // CURLINFO_SSL_VERIFYRESULT
   CurlPhase phase = CurlPhase::kConnecting;
-  long headerBytes = 0;       // CURLINFO_HEADER_SIZE
-  bool badSignature = false;  // the server's handshake signature did not verify
+  long headerBytes = 0;               // CURLINFO_HEADER_SIZE
+  bool badSignature = false;          // the server's handshake signature did not verify
+  bool leafDatesInvalid = false;      // the server certificate is outside its validity period
+  bool certificateRequested = false;  // the server asked for a client certificate
 };
 
 // The code for a transfer's result (codes::None for CURLE_OK). A pure function:

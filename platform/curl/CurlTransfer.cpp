@@ -91,7 +91,19 @@ ErrorCode CurlTransfer::FinalError() const {
             : headersDone_ ? CurlPhase::kReplyBody
                            : CurlPhase::kReplyHeaders;
   f.badSignature = tls_.badServerSignature;
+  f.leafDatesInvalid = tls_.leafDatesInvalid;
+  f.certificateRequested = tls_.certificateRequested;
   return ErrorForCurl(f);
+}
+
+// Over TLS, a body that only the close ends (no Content-Length, not chunked,
+// a status that has a body) is whole only when the server said so with its
+// close_notify; a bare close may be an attacker cutting the reply short.
+bool CurlTransfer::CutBeforeCloseNotify() const {
+  if (!secure_ || !headersDone_ || tls_.closeNotify || framing_.LengthKnown()) return false;
+  long status = 0;
+  curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+  return status >= 200 && status != 204 && status != 304;
 }
 
 // Makes room for `bytes` staged bytes; the stage must be empty. The stage is
@@ -139,7 +151,7 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
   const std::size_t n = size * count;
   t.lastActivity_ = SteadyClock::now();
   const std::string_view line(data, n);
-  if (line.substr(0, 5) == "HTTP/") {
+  if (t.framing_.AtStatusLine()) {
     // This client never asks to switch protocols: a 101 reply is invalid.
     long status = 0;
     curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
@@ -161,7 +173,11 @@ std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t cou
   if (blank && !t.headersDone_) {
     long status = 0;
     curl_easy_getinfo(t.easy_, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 100 || status >= 200) t.headersDone_ = true;  // 1xx: more headers follow
+    if (status < 100 || status >= 200) {
+      t.headersDone_ = true;
+    } else {
+      t.framing_.InterimEnded();  // 1xx: the reply's own head follows
+    }
   }
   return n;
 }
@@ -204,6 +220,8 @@ ErrorCode CurlTransfer::Drive(bool (*satisfied)(const CurlTransfer&)) {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
         done_ = true;
         result_ = msg->data.result;
+        // Reported as libcurl reports a body shorter than its Content-Length.
+        if (result_ == CURLE_OK && CutBeforeCloseNotify()) result_ = CURLE_PARTIAL_FILE;
       }
     }
     if (satisfied(*this) || done_) return codes::None;

@@ -103,6 +103,7 @@ class CurlTransfer {
   ErrorCode Drive(bool (*satisfied)(const CurlTransfer&));
   void Continue(bool (*satisfied)(const CurlTransfer&));
   ErrorCode FinalError() const;
+  bool CutBeforeCloseNotify() const;
   // `error`, or 8 when libcurl was refused memory during this transfer: it
   // reports some refusals as something else (12004, 12007, 12152).
   ErrorCode Failure(ErrorCode error);
@@ -132,6 +133,7 @@ class CurlTransfer {
   std::uint32_t* readCount_ = nullptr;  // the caller's count, kept current while waiting
 
   std::atomic<bool> busy_{false};
+  bool secure_ = false;       // TLS
   bool paused_ = false;       // the write callback returned CURL_WRITEFUNC_PAUSE
   bool refused_ = false;      // an allocation of libcurl's was refused
   bool connected_ = false;    // connection (and TLS) set up, request about to go out

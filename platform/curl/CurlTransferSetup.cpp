@@ -70,6 +70,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   if (multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;
 
   const bool secure = (setup.flags & inet::kFlagSecure) != 0;
+  secure_ = secure;
   const std::optional<std::string> host = AsciiHost(setup.host);
   if (!host) return codes::InvalidUrl;
   const std::string port = std::to_string(setup.port);
@@ -144,7 +145,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   set(OpenSocketsCloseOnExec(e));
   if (secure) {
     tls_.ignoreLeafDates = (setup.flags & inet::kFlagIgnoreCertDateInvalid) != 0;
-    set(ConfigureTls(e, tls_, (setup.flags & inet::kFlagIgnoreCertCnInvalid) == 0));
+    set(ConfigureTls(e, tls_, *host, (setup.flags & inet::kFlagIgnoreCertCnInvalid) == 0));
   }
 
   // Taken out of the optional first: testing has_value() and the payload's size

@@ -14,14 +14,23 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-bool IsContentLength(std::string_view name) {
-  constexpr std::string_view kName = "content-length";
-  if (name.size() != kName.size()) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kName[i]) return false;
+// Case-insensitive comparison with a lower-case name.
+bool Is(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lower[i]) return false;
   }
   return true;
+}
+
+bool ListsChunked(std::string_view codings) {
+  for (;;) {
+    const std::size_t comma = codings.find(',');
+    if (Is(Trim(codings.substr(0, comma)), "chunked")) return true;
+    if (comma == std::string_view::npos) return false;
+    codings.remove_prefix(comma + 1);
+  }
 }
 
 // 1*DIGIT that fits in a curl_off_t (63 bits), or nullopt.
@@ -40,14 +49,25 @@ std::optional<std::uint64_t> Number(std::string_view text) {
 
 }  // namespace
 
+void ReplyFraming::InterimEnded() {
+  length_.reset();
+  chunked_ = false;
+  atStatusLine_ = true;
+}
+
 bool ReplyFraming::Line(std::string_view line) {
-  if (line.substr(0, 5) == "HTTP/") {
-    length_.reset();
-    return true;
+  if (atStatusLine_) {
+    atStatusLine_ = false;
+    return true;  // the status line carries no framing
   }
   const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos || !IsContentLength(line.substr(0, colon))) return true;
+  if (colon == std::string_view::npos) return true;
   std::string_view rest = line.substr(colon + 1);
+  if (Is(line.substr(0, colon), "transfer-encoding")) {
+    chunked_ = chunked_ || ListsChunked(rest);
+    return true;
+  }
+  if (!Is(line.substr(0, colon), "content-length")) return true;
   for (;;) {
     const std::size_t comma = rest.find(',');
     const std::optional<std::uint64_t> value = Number(Trim(rest.substr(0, comma)));

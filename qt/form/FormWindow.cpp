@@ -1,36 +1,19 @@
 #include "FormWindow.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFontDatabase>
-#include <QFormLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPlainTextEdit>
-#include <QPushButton>
+#include <QKeySequence>
 #include <QSettings>
 #include <QShortcut>
-#include <QSpinBox>
-#include <QSplitter>
-#include <QStatusBar>
-#include <QTabWidget>
-#include <QTableWidget>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <set>
 
+#include "FieldTable.h"
+#include "ui_FormWindow.h"  // and with it the widgets' classes
 #include "vizadavu/qt/FormControl.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -46,7 +29,7 @@ constexpr int kMaxFields = std::numeric_limits<vizadavu::Integer>::max();
 constexpr qsizetype kMaxShownChars = 1 << 20;
 
 // True when every character has a code in the control's code page; the others
-// are sent as "?".
+// are sent as "?" (in a URL's path and query as %3F).
 bool Representable(const QString& text) {
   return tools::CodePageCarries(text.toStdU16String());
 }
@@ -61,30 +44,6 @@ QString StatusMeaning(int code) {
       return QStringLiteral("progress");
   }
 }
-
-// The fields table, which can hand a cell edit still in progress to the model,
-// so Submit from the keyboard (Ctrl+Return, or Return in the URL) sends what is typed.
-class FieldTable : public QTableWidget {
- public:
-  using QTableWidget::QTableWidget;
-  void CommitEdit() {
-    if (state() != QAbstractItemView::EditingState || !editing_.isValid()) return;
-    if (QWidget* editor = indexWidget(editing_)) {
-      commitData(editor);
-      closeEditor(editor, QAbstractItemDelegate::NoHint);
-    }
-  }
-
- protected:
-  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override {
-    const bool started = QTableWidget::edit(index, trigger, event);
-    if (started) editing_ = index;
-    return started;
-  }
-
- private:
-  QPersistentModelIndex editing_;
-};
 
 void Wipe(QString& text) {
   text.fill(QChar(0));
@@ -125,10 +84,10 @@ QString HexDump(const QByteArray& bytes, qsizetype maxBytes) {
 }
 
 FormWindow::FormWindow(bool rememberState, QWidget* parent)
-    : QMainWindow(parent), rememberState_(rememberState) {
-  setWindowTitle(QStringLiteral("vizADAVU form"));
+    : QMainWindow(parent),
+      rememberState_(rememberState),
+      ui_(std::make_unique<::Ui::FormWindow>()) {
   BuildUi();
-  resize(920, 680);
   if (rememberState_) RestoreState();
   UpdateReadMode();
   clock_.start();
@@ -138,341 +97,159 @@ FormWindow::~FormWindow() {
   WipeReplyCopies();
 }
 
+vizadavu::qt::FormControl* FormWindow::control() const {
+  return ui_->control;
+}
+
 void FormWindow::BuildUi() {
-  auto* central = new QWidget(this);
-  auto* layout = new QVBoxLayout(central);
-
-  // The request.
-  auto* request = new QGroupBox(tr("Request"), central);
-  auto* form = new QFormLayout(request);
-  url_ = new QLineEdit(request);
-  url_->setObjectName(QStringLiteral("url"));
-  url_->setPlaceholderText(QStringLiteral("https://example.test/form"));
-  url_->setClearButtonEnabled(true);
-  auto* urlLabel = new QLabel(tr("&URL:"), request);
-  urlLabel->setBuddy(url_);
-  form->addRow(urlLabel, url_);
-
-  auto* methodRow = new QHBoxLayout;
-  method_ = new QComboBox(request);
-  method_->setObjectName(QStringLiteral("method"));
-  method_->addItem(tr("POST (Action 1)"));
-  method_->addItem(tr("GET (Action 0)"));
-  plain_ = new QCheckBox(tr("&Plain HTTP (port 80, no TLS)"), request);
-  plain_->setObjectName(QStringLiteral("plain"));
-  plain_->setToolTip(
-      tr("Secure_Mode_Off: plain HTTP to port 80 instead of TLS to port 443; "
-         "a port written in the URL wins"));
-  methodRow->addWidget(method_);
-  methodRow->addSpacing(12);
-  methodRow->addWidget(plain_);
-  methodRow->addStretch();
-  auto* methodLabel = new QLabel(tr("&Method:"), request);
-  methodLabel->setBuddy(method_);
-  form->addRow(methodLabel, methodRow);
-
-  auto* readRow = new QHBoxLayout;
-  readMode_ = new QComboBox(request);
-  readMode_->setObjectName(QStringLiteral("readMode"));
-  readMode_->addItem(tr("in 2048-byte chunks, as text"));
-  readMode_->addItem(tr("in one read of"));
-  readMode_->setToolTip(tr("ReceiveBufferSize: chunked (-1) or a single read of N bytes"));
-  readSize_ = new QSpinBox(request);
-  readSize_->setObjectName(QStringLiteral("readSize"));
-  readSize_->setRange(0, std::numeric_limits<int>::max());
-  readSize_->setValue(65536);
-  readSize_->setSuffix(tr(" bytes"));
-  readSize_->setGroupSeparatorShown(true);
-  readSize_->setAccelerated(true);
-  readRow->addWidget(readMode_);
-  readRow->addWidget(readSize_);
-  readRow->addStretch();
-  auto* readLabel = new QLabel(tr("&Read the reply:"), request);
-  readLabel->setBuddy(readMode_);
-  form->addRow(readLabel, readRow);
-  layout->addWidget(request);
-
-  // The form fields.
-  auto* fieldsBox = new QGroupBox(tr("Form fields"), central);
-  auto* fieldsLayout = new QVBoxLayout(fieldsBox);
-  auto* fieldsLabel = new QLabel(
-      tr("Fiel&ds (sent when the name is set and the value is not blank; Insert adds a row, "
-         "Delete removes the selected rows, F2 edits):"),
-      fieldsBox);
-  fieldsLabel->setWordWrap(true);
-  table_ = new FieldTable(0, 2, fieldsBox);
-  table_->setObjectName(QStringLiteral("fields"));
-  table_->setHorizontalHeaderLabels({tr("Name"), tr("Value")});
-  table_->horizontalHeader()->setSectionResizeMode(kNameColumn, QHeaderView::Interactive);
-  table_->horizontalHeader()->setStretchLastSection(true);
-  table_->setColumnWidth(kNameColumn, 180);
-  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
-  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                          QAbstractItemView::AnyKeyPressed);
-  // Tab leaves the table; the arrow keys move between cells.
-  table_->setTabKeyNavigation(false);
-  fieldsLabel->setBuddy(table_);
-  auto* fieldButtons = new QHBoxLayout;
-  add_ = new QPushButton(tr("&Add field"), fieldsBox);
-  add_->setObjectName(QStringLiteral("addField"));
-  remove_ = new QPushButton(tr("R&emove field"), fieldsBox);
-  remove_->setObjectName(QStringLiteral("removeField"));
-  fieldButtons->addWidget(add_);
-  fieldButtons->addWidget(remove_);
-  fieldButtons->addStretch();
-  fieldsLayout->addWidget(fieldsLabel);
-  fieldsLayout->addWidget(table_);
-  fieldsLayout->addLayout(fieldButtons);
-
-  // Submit, Clear, the control's face and the last error.
-  auto* actions = new QHBoxLayout;
-  control_ = new vizadavu::qt::FormControl(central);
-  control_->setObjectName(QStringLiteral("control"));
-  submit_ = new QPushButton(tr("&Submit"), central);
-  submit_->setObjectName(QStringLiteral("submit"));
-  submit_->setToolTip(tr("Submit the form (Ctrl+Return)"));
-  clear_ = new QPushButton(tr("C&lear"), central);
-  clear_->setObjectName(QStringLiteral("clear"));
-  clear_->setToolTip(tr("Wipe the reply from memory"));
-  cancel_ = new QPushButton(tr("Cancel"), central);
-  cancel_->setObjectName(QStringLiteral("cancel"));
-  cancel_->setToolTip(tr("Stop the running submission (Esc)"));
-  cancel_->setEnabled(false);
-  httpStatus_ = new QLabel(central);
-  httpStatus_->setObjectName(QStringLiteral("httpStatus"));
-  httpStatus_->setToolTip(tr("The HTTP status of the last reply"));
-  httpStatus_->hide();
-  error_ = new QLabel(central);
-  error_->setObjectName(QStringLiteral("error"));
-  error_->setStyleSheet(QStringLiteral("QLabel { color: #b3261e; font-weight: bold; }"));
-  error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  error_->hide();
-  actions->addWidget(control_);
-  actions->addWidget(submit_);
-  actions->addWidget(clear_);
-  actions->addWidget(cancel_);
-  actions->addSpacing(8);
-  actions->addWidget(httpStatus_);
-  actions->addWidget(error_);
-  actions->addStretch(1);
-
-  // The reply and the events.
-  auto* replyBox = new QWidget(central);
-  auto* replyLayout = new QVBoxLayout(replyBox);
-  replyLayout->setContentsMargins(0, 0, 0, 0);
-  replySummary_ = new QLabel(tr("No reply yet."), replyBox);
-  replySummary_->setObjectName(QStringLiteral("replySummary"));
-  utf8_ = new QCheckBox(tr("Decode the text as UTF-&8"), replyBox);
-  utf8_->setObjectName(QStringLiteral("utf8"));
-  utf8_->setToolTip(
-      tr("The control turns each reply byte into one Windows-1252 character; "
-         "show the text view decoded as UTF-8 instead"));
-  auto* summaryRow = new QHBoxLayout;
-  summaryRow->addWidget(replySummary_, 1);
-  summaryRow->addWidget(utf8_);
-  replyTabs_ = new QTabWidget(replyBox);
-  replyView_ = new QPlainTextEdit(replyTabs_);
-  replyView_->setObjectName(QStringLiteral("reply"));
-  replyView_->setReadOnly(true);
-  replyView_->setTabChangesFocus(true);
-  hexView_ = new QPlainTextEdit(replyTabs_);
-  hexView_->setObjectName(QStringLiteral("hex"));
-  hexView_->setReadOnly(true);
-  hexView_->setTabChangesFocus(true);
-  hexView_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  hexView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  replyTabs_->addTab(replyView_, tr("Reply as &text"));
-  replyTabs_->addTab(hexView_, tr("Reply as &bytes (hex)"));
-  replyLayout->addLayout(summaryRow);
-  replyLayout->addWidget(replyTabs_);
-
-  auto* eventsBox = new QWidget(central);
-  auto* eventsLayout = new QVBoxLayout(eventsBox);
-  eventsLayout->setContentsMargins(0, 0, 0, 0);
-  auto* eventsLabel = new QLabel(tr("E&vents:"), eventsBox);
-  events_ = new QListWidget(eventsBox);
-  events_->setObjectName(QStringLiteral("events"));
-  events_->setWordWrap(true);
-  eventsLabel->setBuddy(events_);
-  eventsLayout->addWidget(eventsLabel);
-  eventsLayout->addWidget(events_);
-
-  auto* replySplitter = new QSplitter(Qt::Horizontal, central);
-  replySplitter->addWidget(replyBox);
-  replySplitter->addWidget(eventsBox);
-  replySplitter->setStretchFactor(0, 3);
-  replySplitter->setStretchFactor(1, 2);
-
-  auto* top = new QWidget(central);
-  auto* topLayout = new QVBoxLayout(top);
-  topLayout->setContentsMargins(0, 0, 0, 0);
-  topLayout->addWidget(fieldsBox);
-  topLayout->addLayout(actions);
-
-  splitter_ = new QSplitter(Qt::Vertical, central);
-  splitter_->setObjectName(QStringLiteral("splitter"));
-  splitter_->setChildrenCollapsible(false);
-  splitter_->addWidget(top);
-  splitter_->addWidget(replySplitter);
-  splitter_->setStretchFactor(0, 1);
-  splitter_->setStretchFactor(1, 1);
-  layout->addWidget(splitter_, 1);
-  setCentralWidget(central);
-
-  setTabOrder(url_, method_);
-  setTabOrder(method_, plain_);
-  setTabOrder(plain_, readMode_);
-  setTabOrder(readMode_, readSize_);
-  setTabOrder(readSize_, table_);
-  setTabOrder(table_, add_);
-  setTabOrder(add_, remove_);
-  setTabOrder(remove_, submit_);
-  setTabOrder(submit_, clear_);
-  setTabOrder(clear_, utf8_);
-  setTabOrder(utf8_, replyTabs_);
-  setTabOrder(replyTabs_, replyView_);
-  setTabOrder(replyView_, hexView_);
-  setTabOrder(hexView_, events_);
+  ui_->setupUi(this);
+  // setupUi fills the splitters before it sets the texts, and a layout hidden
+  // until the first show keeps the sizes it measured then, of empty labels and
+  // buttons: measure again, so the splitters start from the real sizes.
+  for (QLayout* layout : findChildren<QLayout*>()) layout->invalidate();
+  // What FormWindow.ui cannot say: sizes that follow the font, the system's
+  // fixed-width font, and the platform's own keys.
+  ui_->fields->setColumnWidth(kNameColumn, 180);
+  ui_->fields->verticalHeader()->setDefaultSectionSize(ui_->fields->fontMetrics().height() + 8);
+  ui_->hex->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  ui_->submitAction->setShortcuts(
+      {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+  ui_->quitAction->setShortcut(QKeySequence::Quit);
 
   // Menus and shortcuts.
-  QMenu* file = menuBar()->addMenu(tr("&File"));
-  QAction* submitAction = file->addAction(tr("&Submit"), this, &FormWindow::submit);
-  submitAction->setShortcuts(
-      {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
-  QAction* clearAction = file->addAction(tr("&Clear reply"), this, &FormWindow::clearReply);
-  file->addSeparator();
-  QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
-  quit->setShortcut(QKeySequence::Quit);
-  QMenu* fieldsMenu = menuBar()->addMenu(tr("F&ields"));
-  fieldsMenu->addAction(tr("&Add field"), this, [this] { addField(); });
-  fieldsMenu->addAction(tr("&Remove selected fields"), this, &FormWindow::RemoveSelectedFields);
-  auto* insertKey = new QShortcut(QKeySequence(Qt::Key_Insert), table_, nullptr, nullptr,
+  connect(ui_->submitAction, &QAction::triggered, this, &FormWindow::submit);
+  connect(ui_->clearAction, &QAction::triggered, this, &FormWindow::clearReply);
+  connect(ui_->quitAction, &QAction::triggered, this, &QWidget::close);
+  connect(ui_->addFieldAction, &QAction::triggered, this, [this] { addField(); });
+  connect(ui_->removeFieldsAction, &QAction::triggered, this, &FormWindow::RemoveSelectedFields);
+  auto* insertKey = new QShortcut(QKeySequence(Qt::Key_Insert), ui_->fields, nullptr, nullptr,
                                   Qt::WidgetWithChildrenShortcut);
   connect(insertKey, &QShortcut::activated, this, [this] { addField(); });
   auto* deleteKey =
-      new QShortcut(QKeySequence::Delete, table_, nullptr, nullptr, Qt::WidgetShortcut);
+      new QShortcut(QKeySequence::Delete, ui_->fields, nullptr, nullptr, Qt::WidgetShortcut);
   connect(deleteKey, &QShortcut::activated, this, &FormWindow::RemoveSelectedFields);
 
-  connect(add_, &QPushButton::clicked, this, [this] { addField(); });
-  connect(remove_, &QPushButton::clicked, this, &FormWindow::RemoveSelectedFields);
-  connect(submit_, &QPushButton::clicked, this, &FormWindow::submit);
-  connect(clear_, &QPushButton::clicked, this, &FormWindow::clearReply);
-  connect(cancel_, &QPushButton::clicked, control_, &vizadavu::qt::FormControl::cancel);
+  connect(ui_->addField, &QPushButton::clicked, this, [this] { addField(); });
+  connect(ui_->removeField, &QPushButton::clicked, this, &FormWindow::RemoveSelectedFields);
+  connect(ui_->submit, &QPushButton::clicked, this, &FormWindow::submit);
+  connect(ui_->clear, &QPushButton::clicked, this, &FormWindow::clearReply);
+  connect(ui_->cancel, &QPushButton::clicked, ui_->control, &vizadavu::qt::FormControl::cancel);
   auto* escapeKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escapeKey, &QShortcut::activated, control_, &vizadavu::qt::FormControl::cancel);
-  connect(url_, &QLineEdit::returnPressed, this, &FormWindow::submit);
-  connect(readMode_, &QComboBox::currentIndexChanged, this, &FormWindow::UpdateReadMode);
-  connect(utf8_, &QCheckBox::toggled, this, &FormWindow::ShowReplyText);
-  connect(control_, &vizadavu::qt::FormControl::busyChanged, this,
-          [submitAction, clearAction](bool busy) {
-            submitAction->setEnabled(!busy);
-            clearAction->setEnabled(!busy);
-          });
+  connect(escapeKey, &QShortcut::activated, ui_->control, &vizadavu::qt::FormControl::cancel);
+  connect(ui_->url, &QLineEdit::returnPressed, this, &FormWindow::submit);
+  connect(ui_->readMode, &QComboBox::currentIndexChanged, this, &FormWindow::UpdateReadMode);
+  connect(ui_->utf8, &QCheckBox::toggled, this, &FormWindow::ShowReplyText);
+  connect(ui_->control, &vizadavu::qt::FormControl::busyChanged, this, [this](bool busy) {
+    ui_->submitAction->setEnabled(!busy);
+    ui_->clearAction->setEnabled(!busy);
+  });
 
   // The control's events, as they arrive.
-  connect(control_, &vizadavu::qt::FormControl::Status, this, [this](int code, const QString&) {
+  connect(ui_->control, &vizadavu::qt::FormControl::Status, this, [this](int code, const QString&) {
     Log(QStringLiteral("Status %1: %2").arg(code).arg(StatusMeaning(code)));
   });
-  connect(control_, &vizadavu::qt::FormControl::EndTransfer, this,
+  connect(ui_->control, &vizadavu::qt::FormControl::EndTransfer, this,
           [this] { Log(QStringLiteral("EndTransfer: the reply is complete")); });
-  connect(control_, &vizadavu::qt::FormControl::Error, this, [this](const QString& message) {
+  connect(ui_->control, &vizadavu::qt::FormControl::Error, this, [this](const QString& message) {
     lastError_ = vizadavu::qt::FormControl::describeError(message);
     QString shown = lastError_;
     shown[0] = shown[0].toUpper();
-    error_->setText(shown);
-    error_->show();
+    ui_->error->setText(shown);
+    ui_->error->show();
     Log(shown);
   });
-  connect(control_, &vizadavu::qt::FormControl::callFailed, this,
+  connect(ui_->control, &vizadavu::qt::FormControl::callFailed, this,
           [this](const QString& message) { Log(tr("Refused: %1").arg(message)); });
 
   statusBar()->showMessage(tr("Ready"));
 }
 
 void FormWindow::apply(const Request& request) {
-  url_->setText(request.url);
-  method_->setCurrentIndex(request.get ? 1 : 0);
-  plain_->setChecked(request.plain);
+  ui_->url->setText(request.url);
+  ui_->method->setCurrentIndex(request.get ? 1 : 0);
+  ui_->plain->setChecked(request.plain);
+  ui_->strictCertificates->setChecked(request.strictCertificates);
   if (request.readSize) {
-    readMode_->setCurrentIndex(1);
-    readSize_->setValue(*request.readSize);
+    ui_->readMode->setCurrentIndex(1);
+    ui_->readSize->setValue(*request.readSize);
   } else {
-    readMode_->setCurrentIndex(0);
+    ui_->readMode->setCurrentIndex(0);
   }
-  table_->setRowCount(0);
+  ui_->fields->setRowCount(0);
   for (const auto& [name, value] : request.fields) addField(name, value);
-  table_->clearSelection();
-  if (request.utf8) utf8_->setChecked(*request.utf8);
+  ui_->fields->clearSelection();
+  if (request.utf8) ui_->utf8->setChecked(*request.utf8);
   UpdateReadMode();
 }
 
 QList<QPair<QString, QString>> FormWindow::fields() const {
-  static_cast<FieldTable*>(table_)->CommitEdit();
+  ui_->fields->CommitEdit();
   QList<QPair<QString, QString>> rows;
-  for (int row = 0; row < table_->rowCount(); ++row) {
-    const QTableWidgetItem* name = table_->item(row, kNameColumn);
-    const QTableWidgetItem* value = table_->item(row, kValueColumn);
+  for (int row = 0; row < ui_->fields->rowCount(); ++row) {
+    const QTableWidgetItem* name = ui_->fields->item(row, kNameColumn);
+    const QTableWidgetItem* value = ui_->fields->item(row, kValueColumn);
     rows.append({name ? name->text() : QString(), value ? value->text() : QString()});
   }
   return rows;
 }
 
 void FormWindow::addField(const QString& name, const QString& value) {
-  const int row = table_->rowCount();
-  table_->insertRow(row);
-  table_->setItem(row, kNameColumn, new QTableWidgetItem(name));
-  table_->setItem(row, kValueColumn, new QTableWidgetItem(value));
-  table_->setCurrentCell(row, kNameColumn);
+  const int row = ui_->fields->rowCount();
+  ui_->fields->insertRow(row);
+  ui_->fields->setItem(row, kNameColumn, new QTableWidgetItem(name));
+  ui_->fields->setItem(row, kValueColumn, new QTableWidgetItem(value));
+  ui_->fields->setCurrentCell(row, kNameColumn);
   // A row added from the keyboard or the button is for typing into at once.
-  if (name.isEmpty() && value.isEmpty() && table_->isVisible()) {
-    table_->setFocus();
-    table_->editItem(table_->item(row, kNameColumn));
+  if (name.isEmpty() && value.isEmpty() && ui_->fields->isVisible()) {
+    ui_->fields->setFocus();
+    ui_->fields->editItem(ui_->fields->item(row, kNameColumn));
   }
 }
 
 void FormWindow::RemoveSelectedFields() {
   std::set<int> rows;
-  for (const QModelIndex& index : table_->selectionModel()->selectedIndexes()) {
+  for (const QModelIndex& index : ui_->fields->selectionModel()->selectedIndexes()) {
     rows.insert(index.row());
   }
-  if (rows.empty() && table_->currentRow() >= 0) rows.insert(table_->currentRow());
-  for (auto it = rows.rbegin(); it != rows.rend(); ++it) table_->removeRow(*it);
+  if (rows.empty() && ui_->fields->currentRow() >= 0) rows.insert(ui_->fields->currentRow());
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) ui_->fields->removeRow(*it);
 }
 
 void FormWindow::UpdateReadMode() {
-  readSize_->setEnabled(readMode_->currentIndex() == 1);
+  ui_->readSize->setEnabled(ui_->readMode->currentIndex() == 1);
 }
 
 bool FormWindow::submit() {
-  if (control_->isBusy()) return false;
+  if (ui_->control->isBusy()) return false;
   WipeReplyCopies();
-  replyView_->clear();
-  hexView_->clear();
-  replySummary_->setText(tr("Waiting for the reply..."));
-  error_->hide();
+  ui_->reply->clear();
+  ui_->hex->clear();
+  ui_->replySummary->setText(tr("Waiting for the reply..."));
+  ui_->error->hide();
   lastError_.clear();
 
   const QList<QPair<QString, QString>> rows = fields();
   if (rows.size() > kMaxFields) {
-    error_->setText(tr("Too many fields: %1 (at most %2)").arg(rows.size()).arg(kMaxFields));
-    error_->show();
+    ui_->error->setText(tr("Too many fields: %1 (at most %2)").arg(rows.size()).arg(kMaxFields));
+    ui_->error->show();
     return false;
   }
-  const QString url = url_->text().trimmed();
+  const QString url = ui_->url->text().trimmed();
   if (!Representable(url)) {
     Log(
         tr("Warning: the URL has characters the Windows-1252 code page cannot represent; "
-           "they are sent as \"?\""));
+           "in its path and query they are sent as %3F, in the server name as \"?\""));
   }
-  control_->setURL(url);
-  control_->setSecure_Mode_Off(plain_->isChecked());
-  control_->setReceiveBufferSize(readMode_->currentIndex() == 1 ? readSize_->value() : -1);
-  control_->setFormVarCount(static_cast<int>(rows.size()));
+  ui_->control->setURL(url);
+  ui_->control->setSecure_Mode_Off(ui_->plain->isChecked());
+  ui_->control->setStrictCertificates(ui_->strictCertificates->isChecked());
+  ui_->control->setReceiveBufferSize(ui_->readMode->currentIndex() == 1 ? ui_->readSize->value()
+                                                                        : -1);
+  ui_->control->setFormVarCount(static_cast<int>(rows.size()));
   for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
     const auto& [name, value] = rows[i];
-    control_->setFormVarNames(i + 1, name);
-    control_->setFormVarValues(i + 1, value);
+    ui_->control->setFormVarNames(i + 1, name);
+    ui_->control->setFormVarValues(i + 1, value);
     if (!Representable(name) || !Representable(value)) {
       Log(tr("Warning: field %1 (%2) has characters the Windows-1252 code page cannot "
              "represent; they are sent as \"?\"")
@@ -481,18 +258,18 @@ bool FormWindow::submit() {
     }
   }
 
-  const bool post = method_->currentIndex() == 0;
+  const bool post = ui_->method->currentIndex() == 0;
   Log(tr("Submitting %1 by %2 to %3")
           .arg(rows.size() == 1 ? tr("1 field") : tr("%1 fields").arg(rows.size()))
           .arg(post ? QStringLiteral("POST") : QStringLiteral("GET"))
           .arg(url));
-  httpStatus_->hide();
+  ui_->httpStatus->hide();
   SetBusy(true);
-  const bool ended = control_->submit(post ? 1 : 0);
+  const bool ended = ui_->control->submit(post ? 1 : 0);
   SetBusy(false);
-  if (const int status = control_->HttpStatusCode(); status > 0) {
-    httpStatus_->setText(tr("HTTP %1").arg(status));
-    httpStatus_->show();
+  if (const int status = ui_->control->HttpStatusCode(); status > 0) {
+    ui_->httpStatus->setText(tr("HTTP %1").arg(status));
+    ui_->httpStatus->show();
   }
   ShowReply();
   if (ended) statusBar()->showMessage(tr("EndTransfer: the reply is complete"));
@@ -502,13 +279,13 @@ bool FormWindow::submit() {
 }
 
 void FormWindow::clearReply() {
-  if (!control_->Clear()) return;  // refused while a transfer runs; callFailed logs it
+  if (!ui_->control->Clear()) return;  // refused while a transfer runs; callFailed logs it
   WipeReplyCopies();
-  replyView_->clear();
-  hexView_->clear();
-  replySummary_->setText(tr("The reply was wiped."));
-  error_->hide();
-  httpStatus_->hide();
+  ui_->reply->clear();
+  ui_->hex->clear();
+  ui_->replySummary->setText(tr("The reply was wiped."));
+  ui_->error->hide();
+  ui_->httpStatus->hide();
   lastError_.clear();
   Log(tr("Clear: the reply is wiped from memory"));
 }
@@ -517,12 +294,12 @@ void FormWindow::SetBusy(bool busy) {
   // The window stays responsive during the transfer; only what would start
   // another one, or wipe the running one, waits.
   QWidget* focus = QApplication::focusWidget();
-  submit_->setEnabled(!busy);
-  clear_->setEnabled(!busy);
-  cancel_->setEnabled(busy);
+  ui_->submit->setEnabled(!busy);
+  ui_->clear->setEnabled(!busy);
+  ui_->cancel->setEnabled(busy);
   if (busy) {
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    if (focus == submit_ || focus == clear_) url_->setFocus();
+    if (focus == ui_->submit || focus == ui_->clear) ui_->url->setFocus();
   } else {
     QApplication::restoreOverrideCursor();
   }
@@ -532,50 +309,50 @@ void FormWindow::Log(const QString& line) {
   const QString stamped = QStringLiteral("%1 s  %2")
                               .arg(static_cast<double>(clock_.elapsed()) / 1000.0, 0, 'f', 3)
                               .arg(line);
-  events_->addItem(stamped);
-  events_->scrollToBottom();
+  ui_->events->addItem(stamped);
+  ui_->events->scrollToBottom();
   if (eventsOnStandardError_) std::fprintf(stderr, "vizadavu-form: %s\n", qPrintable(stamped));
   statusBar()->showMessage(line);
 }
 
 void FormWindow::ShowReply() {
-  const bool single = control_->ReceiveBufferSize() >= 0;
+  const bool single = ui_->control->ReceiveBufferSize() >= 0;
   if (single) {
-    const int count = control_->ReceiveBufferArraySize() + 1;
-    replyText_ = control_->StringB();
+    const int count = ui_->control->ReceiveBufferArraySize() + 1;
+    replyText_ = ui_->control->StringB();
     replyBytes_.resize(std::max(count, 0));
     for (int i = 0; i < count; ++i) {
-      replyBytes_[i] = static_cast<char>(control_->ReceiveBufferB(i));
+      replyBytes_[i] = static_cast<char>(ui_->control->ReceiveBufferB(i));
     }
   } else {
-    replyText_ = control_->ReceiveBuffer();
+    replyText_ = ui_->control->ReceiveBuffer();
     const std::string bytes = TextToAnsi(replyText_.toStdU16String());
     replyBytes_ = QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
   }
   ShowReplyText();
   QString hex = HexDump(replyBytes_);
-  hexView_->setPlainText(hex);
+  ui_->hex->setPlainText(hex);
   Wipe(hex);
 
   QString summary = single ? tr("%1 bytes from one read of %2 bytes")
                                  .arg(replyBytes_.size())
-                                 .arg(control_->ReceiveBufferSize())
+                                 .arg(ui_->control->ReceiveBufferSize())
                            : tr("%1 bytes, read in 2048-byte chunks").arg(replyBytes_.size());
   if (replyText_.size() > kMaxShownChars) {
     summary += tr("; the text view shows the first %1").arg(kMaxShownChars);
   }
   if (!lastError_.isEmpty() && !replyBytes_.isEmpty()) summary += tr(" (arrived before the error)");
-  replySummary_->setText(summary);
+  ui_->replySummary->setText(summary);
 }
 
 // The reply text as the control delivered it (one Windows-1252 character per
 // byte), or its bytes decoded as UTF-8; at most kMaxShownChars of it.
 void FormWindow::ShowReplyText() {
-  QString shown = utf8_->isChecked()
+  QString shown = ui_->utf8->isChecked()
                       ? QString::fromUtf8(replyBytes_.constData(),
                                           std::min<qsizetype>(replyBytes_.size(), kMaxShownChars))
                       : replyText_.left(kMaxShownChars);
-  replyView_->setPlainText(shown);
+  ui_->reply->setPlainText(shown);
   Wipe(shown);
 }
 
@@ -587,7 +364,7 @@ void FormWindow::WipeReplyCopies() {
 }
 
 void FormWindow::closeEvent(QCloseEvent* event) {
-  if (control_->isBusy()) {
+  if (ui_->control->isBusy()) {
     // The transfer runs inside submit(); the window closes when it returns.
     closeWhenIdle_ = true;
     statusBar()->showMessage(tr("The window closes when the transfer ends"));
@@ -602,14 +379,17 @@ void FormWindow::RestoreState() {
   QSettings settings;
   restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
   restoreState(settings.value(QStringLiteral("window/state")).toByteArray());
-  splitter_->restoreState(settings.value(QStringLiteral("window/splitter")).toByteArray());
-  url_->setText(settings.value(QStringLiteral("request/url")).toString());
-  method_->setCurrentIndex(settings.value(QStringLiteral("request/get"), false).toBool() ? 1 : 0);
-  plain_->setChecked(settings.value(QStringLiteral("request/plain"), false).toBool());
-  readMode_->setCurrentIndex(
+  ui_->splitter->restoreState(settings.value(QStringLiteral("window/splitter")).toByteArray());
+  ui_->url->setText(settings.value(QStringLiteral("request/url")).toString());
+  ui_->method->setCurrentIndex(settings.value(QStringLiteral("request/get"), false).toBool() ? 1
+                                                                                             : 0);
+  ui_->plain->setChecked(settings.value(QStringLiteral("request/plain"), false).toBool());
+  ui_->strictCertificates->setChecked(
+      settings.value(QStringLiteral("request/strictCertificates"), false).toBool());
+  ui_->readMode->setCurrentIndex(
       settings.value(QStringLiteral("request/singleRead"), false).toBool() ? 1 : 0);
-  readSize_->setValue(settings.value(QStringLiteral("request/readSize"), 65536).toInt());
-  utf8_->setChecked(settings.value(QStringLiteral("reply/utf8"), false).toBool());
+  ui_->readSize->setValue(settings.value(QStringLiteral("request/readSize"), 65536).toInt());
+  ui_->utf8->setChecked(settings.value(QStringLiteral("reply/utf8"), false).toBool());
 }
 
 // Field values may be secrets (passwords, tokens), so the table is not saved.
@@ -617,13 +397,15 @@ void FormWindow::SaveState() const {
   QSettings settings;
   settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
   settings.setValue(QStringLiteral("window/state"), saveState());
-  settings.setValue(QStringLiteral("window/splitter"), splitter_->saveState());
-  settings.setValue(QStringLiteral("request/url"), url_->text());
-  settings.setValue(QStringLiteral("request/get"), method_->currentIndex() == 1);
-  settings.setValue(QStringLiteral("request/plain"), plain_->isChecked());
-  settings.setValue(QStringLiteral("request/singleRead"), readMode_->currentIndex() == 1);
-  settings.setValue(QStringLiteral("request/readSize"), readSize_->value());
-  settings.setValue(QStringLiteral("reply/utf8"), utf8_->isChecked());
+  settings.setValue(QStringLiteral("window/splitter"), ui_->splitter->saveState());
+  settings.setValue(QStringLiteral("request/url"), ui_->url->text());
+  settings.setValue(QStringLiteral("request/get"), ui_->method->currentIndex() == 1);
+  settings.setValue(QStringLiteral("request/plain"), ui_->plain->isChecked());
+  settings.setValue(QStringLiteral("request/strictCertificates"),
+                    ui_->strictCertificates->isChecked());
+  settings.setValue(QStringLiteral("request/singleRead"), ui_->readMode->currentIndex() == 1);
+  settings.setValue(QStringLiteral("request/readSize"), ui_->readSize->value());
+  settings.setValue(QStringLiteral("reply/utf8"), ui_->utf8->isChecked());
 }
 
 }  // namespace vizadavu::form

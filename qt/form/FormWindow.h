@@ -9,22 +9,15 @@
 #include <QMainWindow>
 #include <QPair>
 #include <QString>
+#include <memory>
 #include <optional>
-
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPlainTextEdit;
-class QPushButton;
-class QSpinBox;
-class QSplitter;
-class QTabWidget;
-class QTableWidget;
 
 namespace vizadavu::qt {
 class FormControl;
+}
+
+namespace Ui {
+class FormWindow;  // the window's layout, from FormWindow.ui
 }
 
 namespace vizadavu::form {
@@ -35,6 +28,7 @@ struct Request {
   QList<QPair<QString, QString>> fields;
   bool get = false;
   bool plain = false;
+  bool strictCertificates = false;
   std::optional<int> readSize;  // a single read of this many bytes; chunked without
   std::optional<bool> utf8;     // show the reply text decoded as UTF-8; unchanged without
 };
@@ -54,7 +48,7 @@ class FormWindow : public QMainWindow {
   QList<QPair<QString, QString>> fields() const;  // the table's rows, in order
   void addField(const QString& name = {}, const QString& value = {});
 
-  vizadavu::qt::FormControl* control() const { return control_; }
+  vizadavu::qt::FormControl* control() const;
   QString lastError() const { return lastError_; }  // "error 12029: ...", or empty
 
  public slots:
@@ -92,27 +86,9 @@ class FormWindow : public QMainWindow {
   QString replyText_;  // the window's own copies of the reply, wiped on Clear
   QByteArray replyBytes_;
 
-  vizadavu::qt::FormControl* control_ = nullptr;
-  QLineEdit* url_ = nullptr;
-  QComboBox* method_ = nullptr;
-  QCheckBox* plain_ = nullptr;
-  QComboBox* readMode_ = nullptr;
-  QSpinBox* readSize_ = nullptr;
-  QTableWidget* table_ = nullptr;
-  QPushButton* add_ = nullptr;
-  QPushButton* remove_ = nullptr;
-  QPushButton* submit_ = nullptr;
-  QPushButton* clear_ = nullptr;
-  QPushButton* cancel_ = nullptr;
-  QLabel* httpStatus_ = nullptr;
-  QLabel* error_ = nullptr;
-  QTabWidget* replyTabs_ = nullptr;
-  QPlainTextEdit* replyView_ = nullptr;
-  QPlainTextEdit* hexView_ = nullptr;
-  QLabel* replySummary_ = nullptr;
-  QCheckBox* utf8_ = nullptr;
-  QListWidget* events_ = nullptr;
-  QSplitter* splitter_ = nullptr;
+  // The widgets, by the object names FormWindow.ui gives them (the tests find
+  // them by these names too).
+  std::unique_ptr<::Ui::FormWindow> ui_;
 };
 
 // A hex dump: offset, 16 bytes in hex, and the printable ASCII; at most

@@ -47,6 +47,9 @@ struct CommandLine {
                          QStringLiteral("send a GET instead of the default POST")};
   QCommandLineOption plain{{QStringLiteral("p"), QStringLiteral("plain")},
                            QStringLiteral("plain HTTP, port 80 (Secure_Mode_Off)")};
+  QCommandLineOption strict{
+      QStringLiteral("strict-certificates"),
+      QStringLiteral("refuse an expired or misnamed server certificate (StrictCertificates)")};
   QCommandLineOption readSize{
       {QStringLiteral("r"), QStringLiteral("read-size")},
       QStringLiteral("read the reply in one read of N bytes (ReceiveBufferSize)"),
@@ -86,7 +89,7 @@ struct CommandLine {
     parser.addPositionalArgument(QStringLiteral("NAME=VALUE"), QStringLiteral("form fields"),
                                  QStringLiteral("[NAME=VALUE ...]]"));
     parser.addOptions(
-        {get, plain, readSize, utf8, submit, screenshot, noSettings, verbose, version});
+        {get, plain, strict, readSize, utf8, submit, screenshot, noSettings, verbose, version});
 #ifdef VIZADAVU_FORM_DEMO_SERVER
     parser.addOption(demoServer);
 #endif
@@ -134,6 +137,7 @@ int main(int argc, char** argv) {
   cli.Inform();
   const QCommandLineOption& get = cli.get;
   const QCommandLineOption& plain = cli.plain;
+  const QCommandLineOption& strict = cli.strict;
   const QCommandLineOption& readSize = cli.readSize;
   const QCommandLineOption& utf8 = cli.utf8;
   const QCommandLineOption& submit = cli.submit;
@@ -157,6 +161,7 @@ int main(int argc, char** argv) {
   }
   request.get = parser.isSet(get);
   request.plain = parser.isSet(plain);
+  request.strictCertificates = parser.isSet(strict);
   if (parser.isSet(utf8)) request.utf8 = true;
   if (parser.isSet(readSize)) {
     bool ok = false;
@@ -191,7 +196,8 @@ int main(int argc, char** argv) {
 
   vizadavu::form::FormWindow window(!parser.isSet(noSettings));
   window.setEventsOnStandardError(parser.isSet(cli.verbose));
-  if (haveRequest || request.get || request.plain || request.readSize || request.utf8) {
+  if (haveRequest || request.get || request.plain || request.strictCertificates ||
+      request.readSize || request.utf8) {
     window.apply(request);
   }
   window.show();

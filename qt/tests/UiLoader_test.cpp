@@ -47,8 +47,8 @@ class UiLoaderTest : public QObject {
     for (const char* signal : {"EndTransfer()", "Status(int,QString)", "Error(QString)"}) {
       QVERIFY2(meta->indexOfSignal(signal) >= 0, signal);
     }
-    for (const char* name :
-         {"URL", "Secure_Mode_Off", "ReceiveBufferSize", "YieldWhileWaiting", "FormFields"}) {
+    for (const char* name : {"URL", "Secure_Mode_Off", "ReceiveBufferSize", "YieldWhileWaiting",
+                             "StrictCertificates", "FormFields"}) {
       const QMetaProperty property = meta->property(meta->indexOfProperty(name));
       QVERIFY2(property.isWritable() && property.isDesignable(), name);
     }

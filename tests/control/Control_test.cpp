@@ -26,6 +26,7 @@ TEST_F(ControlTest, NewControlStartsEmpty) {
   EXPECT_EQ(control.ReceiveBufferSize, -1);
   EXPECT_EQ(control.SecurityFlags, 0);
   EXPECT_FALSE(control.Secure_Mode_Off);
+  EXPECT_FALSE(control.StrictCertificates);
   EXPECT_EQ(control.URL(), u"");
   EXPECT_EQ(control.StringB(), u"");
   EXPECT_THROW(control.FormVarNames(0), std::out_of_range);

@@ -28,7 +28,7 @@ constexpr Long kChunked = -1;
 constexpr Long kSingle = 1 << 20;
 constexpr Long kBothModes = -2;  // a case run once in each read mode
 
-enum class End { kClose, kReset };
+enum class End { kClose, kReset, kCut };  // kCut: FIN without TLS close_notify
 
 // Reads the request (unless `readRequest` is false), writes `bytes`, then
 // closes or resets the connection.
@@ -37,7 +37,7 @@ Handler Script(std::string bytes, End end = End::kClose, bool readRequest = true
     ReceivedRequest request;
     if (readRequest && !c.ReadRequest(request)) return;
     if (!bytes.empty()) c.Write(bytes);
-    end == End::kClose ? c.Close() : c.Reset();
+    end == End::kClose ? c.Close() : end == End::kReset ? c.Reset() : c.CloseWithoutNotify();
   };
 }
 
@@ -122,6 +122,13 @@ const Case kCases[] = {
     {"two different Content-Length values",
      Script("HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nhello"), kBothModes,
      false, "Error 12152", ""},
+    {"two different Content-Length values around a header line starting with HTTP/",
+     Script("HTTP/1.1 200 OK\r\nContent-Length: 10\r\nHTTP/x: y\r\n"
+            "Content-Length: 5\r\n\r\nhelloworld"),
+     kBothModes, false, "Error 12152", ""},
+    {"a 100 reply's Content-Length, then the reply's own",
+     Script("HTTP/1.1 100 Continue\r\nContent-Length: 9\r\n\r\n" + kHead10 + "helloworld"),
+     kBothModes, true, "EndTransfer", "helloworld"},
     {"a Content-Length list of different values",
      Script("HTTP/1.0 200 OK\r\nContent-Length: 5, 2\r\n\r\nhello"), kBothModes, false,
      "Error 12152", ""},
@@ -156,6 +163,17 @@ const Case kCases[] = {
      true},
     {"TLS: server resets mid-handshake", FirstBytes("", End::kReset), kBothModes, false,
      "Error 12157", "", true},
+    {"TLS: no Content-Length, close without close_notify", Script(kHeadOpen + kBig, End::kCut),
+     kBothModes, true, "Error 12030", kBig, true, false, true},
+    {"TLS: no Content-Length, close_notify", Script(kHeadOpen + kBig), kBothModes, true,
+     "EndTransfer", kBig, true, false, true},
+    {"TLS: Content-Length, close without close_notify", Script(kHead10 + "0123456789", End::kCut),
+     kBothModes, true, "EndTransfer", "0123456789", true, false, true},
+    {"TLS: chunked, close without close_notify",
+     Script(kHeadChunked + "5\r\nhello\r\n0\r\n\r\n", End::kCut), kBothModes, true, "EndTransfer",
+     "hello", true, false, true},
+    {"TLS: 204, close without close_notify", Script("HTTP/1.0 204 No Content\r\n\r\n", End::kCut),
+     kBothModes, true, "EndTransfer", "", true, false, true},
 };
 
 // What one transfer raised and kept.

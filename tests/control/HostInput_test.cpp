@@ -92,14 +92,14 @@ TEST_F(HostInputTransfer, SpacesLongAndNonAsciiPathsGoOutSafely) {
   const Text prefix = Utf8ToText(base);
   Submit(prefix + u"/a b?c d");
   EXPECT_EQ(recorder.events.back(), "EndTransfer");
-  Submit(prefix + u"/caf\u00e9/\u4e2d");
+  Submit(prefix + u"/caf\u00e9/\u4e2d/x?q=\u4e2d");
   EXPECT_EQ(recorder.events.back(), "EndTransfer");
   Submit(prefix + u"/" + Text(100000, u'x'));
   ASSERT_FALSE(recorder.events.empty());
   const auto requests = server.Requests();
   ASSERT_GE(requests.size(), 2u);
   EXPECT_EQ(requests[0].target, "/a%20b?c%20d");
-  EXPECT_EQ(requests[1].target, "/caf\xE9/?");
+  EXPECT_EQ(requests[1].target, "/caf\xE9/%3F/x?q=%3F");
   ExpectNoInjection();
 }
 

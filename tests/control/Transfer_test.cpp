@@ -72,30 +72,35 @@ TEST_F(TransferTest, VerbPortAndFlagsFollowActionAndMode) {
   struct Case {
     Long action;
     bool plain;
+    bool strict;  // StrictCertificates: no ignore flags, and nothing over plain HTTP
     const char16_t* url;
     const char* connect;
     const char* open;
   } cases[] = {
-      {1, false, u"https://example.test/form?x=1", "Connect(h1, example.test, 443, \"\", \"\", 3)",
+      {1, false, false, u"https://example.test/form?x=1",
+       "Connect(h1, example.test, 443, \"\", \"\", 3)",
        "OpenRequest(h2, POST, /form?x=1, HTTP/1.0, 0x84A03000)"},
-      {0, true, u"http://example.test", "Connect(h1, example.test, 80, \"\", \"\", 3)",
+      {0, true, true, u"http://example.test", "Connect(h1, example.test, 80, \"\", \"\", 3)",
        "OpenRequest(h2, GET, , HTTP/1.0, 0x84200000)"},
-      {2, true, u"http://127.0.0.1:8080/p", "Connect(h1, 127.0.0.1, 8080, \"\", \"\", 3)",
+      {2, true, false, u"http://127.0.0.1:8080/p", "Connect(h1, 127.0.0.1, 8080, \"\", \"\", 3)",
        "OpenRequest(h2, GET, /p, HTTP/1.0, 0x84200000)"},
-      {-1, false, u"[::1]:9/q r", "Connect(h1, ::1, 9, \"\", \"\", 3)",
+      {-1, false, false, u"[::1]:9/q r", "Connect(h1, ::1, 9, \"\", \"\", 3)",
        "OpenRequest(h2, GET, /q r, HTTP/1.0, 0x84A03000)"},
-      {-32768, false, u"example.test", "Connect(h1, example.test, 443, \"\", \"\", 3)",
-       "OpenRequest(h2, GET, , HTTP/1.0, 0x84A03000)"},
+      {-32768, false, true, u"example.test", "Connect(h1, example.test, 443, \"\", \"\", 3)",
+       "OpenRequest(h2, GET, , HTTP/1.0, 0x84A00000)"},
   };
   for (const Case& c : cases) {
     net.Restart();
     control.Secure_Mode_Off = c.plain;
+    control.StrictCertificates = c.strict;
     control.URL(c.url);
     control.Action(c.action);
     ASSERT_GE(net.calls.size(), 3u);
     EXPECT_EQ(net.calls[1], c.connect);
     EXPECT_EQ(net.calls[2], c.open);
   }
+  control.Clear();  // after a strict row
+  EXPECT_FALSE(control.StrictCertificates);
 }
 
 TEST_F(TransferTest, ActionOutsideIntegerRangeRunsNothing) {
@@ -277,11 +282,11 @@ TEST_F(TransferTest, HeaderFailuresAreIgnored) {
 TEST_F(TransferTest, BadUrlsFailWithInvalidUrl) {
   // Refused before a connection is asked for: no server, a bad port, or a host
   // or object name that would change the request (a space, a delimiter, a
-  // control byte, a character the code page lacks, which becomes "?").
+  // control byte, a character the code page lacks), or a control byte anywhere.
   for (const char16_t* url :
        {u"", u"http://", u"http:/", u"https://:443/x", u"http://h:99999/", u"http://a b/",
         u"http://h\r\nX: y/", u"http://h\\x/", u"http://h%41/", u"http://\u4e2d.test/",
-        u"http://h/a\r\nb", u"http://h/\x7f", u"http://h/\t"}) {
+        u"http://h/a\r\nb", u"http://h/\x7f", u"http://h/\t", u"ht\r\ntp://h/", u"http://h/#\n"}) {
     net.Restart();
     recorder.events.clear();
     control.URL(url);

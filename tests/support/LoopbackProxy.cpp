@@ -11,11 +11,7 @@
 #include <string>
 
 namespace vizadavu::test {
-namespace {
 
-using namespace std::chrono_literals;
-
-// Connects to 127.0.0.1:port; -1 on failure or for any other host.
 int ConnectLoopback(const std::string& authority) {
   const std::string prefix = "127.0.0.1:";
   if (authority.rfind(prefix, 0) != 0) return -1;
@@ -32,6 +28,10 @@ int ConnectLoopback(const std::string& authority) {
   }
   return fd;
 }
+
+namespace {
+
+using namespace std::chrono_literals;
 
 // Copies bytes both ways until the server closes or nothing moves for 5 s.
 void Tunnel(loopback::Connection& client, int server) {

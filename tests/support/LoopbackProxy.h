@@ -5,10 +5,16 @@
 // the exact target the client wrote.
 #pragma once
 
+#include <string>
+
 #include "tools/loopback/LoopbackServer.h"
 
 namespace vizadavu::test {
 
 loopback::Handler ProxyHandler();
+
+// A TCP connection to `authority` when it is "127.0.0.1:PORT"; -1 on failure or
+// for any other host.
+int ConnectLoopback(const std::string& authority);
 
 }  // namespace vizadavu::test

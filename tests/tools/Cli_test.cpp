@@ -68,8 +68,9 @@ void ExpectOneRequest(const LoopbackServer& server, std::string_view method,
 
 TEST(CliArguments, OptionsAndFieldsInOrder) {
   const Options o = ParseArguments({"-p", "--read-size=5000", "http://h/x", "a=1", "--get", "b=x y",
-                                    "-o", "out", "c=", "--", "-d=-"});
+                                    "-o", "out", "c=", "--strict-certificates", "--", "-d=-"});
   EXPECT_TRUE(o.plain);
+  EXPECT_TRUE(o.strictCertificates);
   EXPECT_EQ(o.readSize, 5000);
   EXPECT_EQ(o.action, 0);
   EXPECT_EQ(o.url, "http://h/x");
@@ -92,6 +93,7 @@ TEST(CliArguments, BadInputIsAUsageError) {
            {"-r", "", "u"},
            {"u", "-r"},
            {"--plain=yes", "u"},
+           {"--strict-certificates=1", "u"},
            {"-gp", "u"},
        }) {
     EXPECT_THROW(ParseArguments(args), UsageError) << ::testing::PrintToString(args);

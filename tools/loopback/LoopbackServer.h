@@ -47,6 +47,8 @@ class Connection {
   virtual void Close() = 0;
   // Abortive close: RST (SO_LINGER 0), no TLS close_notify.
   virtual void Reset() = 0;
+  // A FIN without TLS close_notify first, as a cut connection looks (plain: Close).
+  virtual void CloseWithoutNotify() = 0;
   // Reads raw bytes (up to max) with a time-out, for handlers that do not speak
   // HTTP. Bytes that arrived beyond what ReadRequest consumed (a pipelined next
   // request, surplus body bytes) are kept and returned first, as is the partial
@@ -61,6 +63,7 @@ struct TlsIdentity {
   std::string privateKeyPem;
   int maxVersion = 0;      // highest protocol offered (e.g. TLS1_1_VERSION); 0: OpenSSL's
   int securityLevel = -1;  // OpenSSL security level of the server; -1: as configured
+  bool requireClientCertificate = false;  // the handshake fails without one
 };
 
 // The fields of an application/x-www-form-urlencoded body, decoded ("+" is a

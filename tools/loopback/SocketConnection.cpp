@@ -133,8 +133,16 @@ std::string SocketConnection::ReadSome(std::size_t max, std::chrono::millisecond
 }
 
 void SocketConnection::Close() {
+  Finish(true);
+}
+
+void SocketConnection::CloseWithoutNotify() {
+  Finish(false);
+}
+
+void SocketConnection::Finish(bool closeNotify) {
   if (closed_) return;
-  SendCloseNotify();
+  if (closeNotify) SendCloseNotify();
   ::shutdown(Fd(), SHUT_WR);
   const auto deadline = SteadyClock::now() + kLingerTimeout;
   char sink[4096];

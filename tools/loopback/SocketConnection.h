@@ -53,6 +53,7 @@ class SocketConnection : public Connection {
   bool Write(std::string_view bytes) override;
   void Close() override;
   void Reset() override;
+  void CloseWithoutNotify() override;
   std::string ReadSome(std::size_t max, std::chrono::milliseconds timeout) override;
 
  protected:
@@ -69,6 +70,7 @@ class SocketConnection : public Connection {
 
  private:
   bool Fill(SteadyClock::time_point deadline);
+  void Finish(bool closeNotify);
   void CloseSocket(bool abortive);
 
   const ServerSide& server_;

@@ -197,6 +197,9 @@ ServerContext MakeServerContext(const TlsIdentity& identity) {
   if (used != 1 || SSL_CTX_check_private_key(ctx.get()) != 1) {
     fail("private key does not match the certificate");
   }
+  if (identity.requireClientCertificate) {
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  }
   if (identity.securityLevel >= 0) SSL_CTX_set_security_level(ctx.get(), identity.securityLevel);
   if (identity.maxVersion != 0) {
     if (SSL_CTX_set_max_proto_version(ctx.get(), identity.maxVersion) != 1 ||

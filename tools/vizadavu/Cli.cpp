@@ -31,6 +31,10 @@ Options:
                        body would be) and send no body; a GET unless --action
   -p, --plain          plain HTTP, port 80 (Secure_Mode_Off); default is TLS,
                        port 443, whatever the URL's scheme says
+      --strict-certificates
+                       refuse a server certificate outside its validity period
+                       (error 12037) or not naming the server (error 12038);
+                       by default only its chain is checked (StrictCertificates)
   -r, --read-size N    read the reply in one read of N bytes (ReceiveBufferSize);
                        -1 reads it in 2048-byte chunks as 16-bit text. Default:
                        one read as large as memory allows (exit 63 if filled)
@@ -174,6 +178,9 @@ Options ParseArguments(const std::vector<std::string>& args) {
     } else if (arg == "-p" || arg == "--plain") {
       flag();
       options.plain = true;
+    } else if (arg == "--strict-certificates") {
+      flag();
+      options.strictCertificates = true;
     } else if (arg == "-r" || arg == "--read-size") {
       options.readSize = ParseNumber(arg, value());
     } else if (arg == "-f" || arg == "--fields") {

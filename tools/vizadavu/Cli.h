@@ -29,6 +29,7 @@ struct Options {
   bool actionGiven = false;  // --action or --get given
   bool query = false;        // fields in the URL's query string, no body
   bool plain = false;
+  bool strictCertificates = false;  // StrictCertificates: check the certificate's dates and name
   std::optional<Long> readSize;
   std::optional<std::string> fieldsFile;  // "-" is standard input
   std::optional<std::string> output;

@@ -25,11 +25,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Reports the characters the code page cannot carry; they are sent as "?".
-void WarnUnrepresentable(const Text& text, const std::string& what, std::ostream& err) {
+// Reports the characters the code page cannot carry; they are sent as "?" (in
+// the URL's path and query as "%3F").
+void WarnUnrepresentable(const Text& text, const std::string& what, std::ostream& err,
+                         const char* sentAs = "'?'") {
   if (!tools::CodePageCarries(text)) {
     err << "vizadavu: warning: " << what
-        << " has characters the Windows-1252 code page cannot represent; they are sent as '?'\n";
+        << " has characters the Windows-1252 code page cannot represent; they are sent as "
+        << sentAs << "\n";
   }
 }
 
@@ -222,10 +225,11 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
   }
   const std::string urlText = options.query ? WithQuery(options.url, options.fields) : options.url;
   const Text url = Utf8ToText(urlText);
-  WarnUnrepresentable(url, "the URL", env.err);
+  WarnUnrepresentable(url, "the URL", env.err, "%3F");
   if (!demo) WarnSchemeMismatch(options, env.err);
   control.URL(url);
   control.Secure_Mode_Off = options.plain;
+  control.StrictCertificates = options.strictCertificates;
   if (options.readSize) {
     control.ReceiveBufferSize = *options.readSize;
   } else {

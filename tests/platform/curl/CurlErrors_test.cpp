@@ -22,6 +22,8 @@ struct Row {
   long headerBytes;
   bool badSignature;
   ErrorCode expected;
+  bool leafDates = false;             // the server certificate's own dates failed
+  bool certificateRequested = false;  // the server asked for a client certificate
 };
 
 TEST(CurlErrors, MapsEveryRowOfTheTable) {
@@ -78,8 +80,19 @@ TEST(CurlErrors, MapsEveryRowOfTheTable) {
        0, false, 12045},
       {CURLE_PEER_FAILED_VERIFICATION, kConnecting, 0, X509_V_ERR_CERT_HAS_EXPIRED, 0, false,
        12169},
+      {CURLE_PEER_FAILED_VERIFICATION, kConnecting, 0, X509_V_ERR_CERT_HAS_EXPIRED, 0, false, 12037,
+       true},
+      {CURLE_PEER_FAILED_VERIFICATION, kConnecting, 0, X509_V_ERR_CERT_NOT_YET_VALID, 0, false,
+       12037, true},
       {CURLE_PEER_FAILED_VERIFICATION, kConnecting, 0, X509_V_ERR_HOSTNAME_MISMATCH, 0, false,
-       12169},
+       12038},
+      {CURLE_PEER_FAILED_VERIFICATION, kConnecting, 0, X509_V_ERR_IP_ADDRESS_MISMATCH, 0, false,
+       12038},
+      {CURLE_SSL_CONNECT_ERROR, kConnecting, 0, 0, 0, false, 12044, false, true},
+      {CURLE_SSL_CONNECT_ERROR, kConnecting, 0, 0, 0, true, 12169, false, true},
+      {CURLE_RECV_ERROR, kHeaders, ECONNRESET, 0, 0, false, 12044, false, true},
+      {CURLE_RECV_ERROR, kBody, 0, 0, 0, false, 12030, false, true},
+      {CURLE_OPERATION_TIMEDOUT, kHeaders, 0, 0, 0, false, 12002, false, true},
       {CURLE_SSL_ISSUER_ERROR, kConnecting, 0, 0, 0, false, 12045},
       {CURLE_SSL_PINNEDPUBKEYNOTMATCH, kConnecting, 0, 0, 0, false, 12169},
       {CURLE_WRITE_ERROR, kBody, 0, 0, 0, false, 12004},  // ours report their own code
@@ -93,6 +106,8 @@ TEST(CurlErrors, MapsEveryRowOfTheTable) {
     f.verifyResult = r.verifyResult;
     f.headerBytes = r.headerBytes;
     f.badSignature = r.badSignature;
+    f.leafDatesInvalid = r.leafDates;
+    f.certificateRequested = r.certificateRequested;
     EXPECT_EQ(ErrorForCurl(f), r.expected)
         << curl_easy_strerror(r.code) << " phase " << static_cast<int>(r.phase) << " errno "
         << r.osErrno << " verify " << r.verifyResult;

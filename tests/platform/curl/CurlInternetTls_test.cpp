@@ -29,9 +29,10 @@ namespace {
 class CurlInternetTls : public CurlInternetTest {
  protected:
   // Sends a GET over TLS to a server using `identity`; the error, or 0 with the body read.
-  std::uint32_t Fetch(const test::Pem& identity, std::uint32_t flags = kTlsFlags) {
-    LoopbackServer server(LoopbackServer::Respond(200, "secret"), identity.Identity());
-    const Handle request = Open(server.Port(), "GET", "/", flags);
+  std::uint32_t Fetch(const test::TlsIdentity& identity, std::uint32_t flags = kTlsFlags,
+                      std::string_view host = "127.0.0.1") {
+    LoopbackServer server(LoopbackServer::Respond(200, "secret"), identity);
+    const Handle request = Open(server.Port(), "GET", "/", flags, host);
     std::uint32_t error = 0;
     if (!net_.SendRequest(request, std::nullopt)) {
       error = static_cast<std::uint32_t>(net_.LastError());
@@ -42,12 +43,16 @@ class CurlInternetTls : public CurlInternetTest {
     session_ = kNullHandle;
     return error;
   }
+  std::uint32_t Fetch(const test::Pem& identity, std::uint32_t flags = kTlsFlags,
+                      std::string_view host = "127.0.0.1") {
+    return Fetch(identity.Identity(), flags, host);
+  }
 
   TestPki pki_;
   ScopedEnv trust_{"SSL_CERT_FILE", pki_.CaFile().c_str()};
 };
 
-TEST_F(CurlInternetTls, AcceptsDateAndNameProblemsButNotUntrustedIssuers) {
+TEST_F(CurlInternetTls, EachCertificateProblemHasItsCode) {
   EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1")), 0u);
   EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", -48h, -24h)), 0u);  // expired
   EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", 24h, 48h)), 0u);    // not yet valid
@@ -64,9 +69,21 @@ TEST_F(CurlInternetTls, AcceptsDateAndNameProblemsButNotUntrustedIssuers) {
   EXPECT_EQ(Fetch(TestPki::SelfSigned("127.0.0.1")), 12045u);
   TestPki stranger;
   EXPECT_EQ(Fetch(stranger.Issue("127.0.0.1")), 12045u);
-  // Without the ignore flags, date and name are checked too.
-  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", -48h, -24h), kTlsStrictFlags), 12169u);
-  EXPECT_EQ(Fetch(pki_.Issue("other.example"), kTlsStrictFlags), 12169u);
+  // Without the ignore flags, the server certificate's dates and name are checked too.
+  EXPECT_EQ(Fetch(pki_.Issue("localhost"), kTlsStrictFlags, "localhost"), 0u);
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", -48h, -24h), kTlsStrictFlags), 12037u);
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.1", 24h, 48h), kTlsStrictFlags), 12037u);
+  EXPECT_EQ(Fetch(pki_.Issue("other.example"), kTlsStrictFlags), 12038u);
+  EXPECT_EQ(Fetch(pki_.Issue("127.0.0.2"), kTlsStrictFlags), 12038u);
+  EXPECT_EQ(Fetch(pki_.Issue("localhost.example"), kTlsStrictFlags, "localhost"), 12038u);
+  EXPECT_EQ(Fetch(pki_.IssueViaIntermediate("127.0.0.1", -48h, -24h), kTlsStrictFlags), 12169u);
+  // A server that demands a client certificate: the handshake fails (1.2) or the first read (1.3).
+  for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+    test::TlsIdentity demanding = pki_.Issue("127.0.0.1").Identity();
+    demanding.maxVersion = version;
+    demanding.requireClientCertificate = true;
+    EXPECT_EQ(Fetch(demanding), 12044u) << version;
+  }
 }
 
 TEST_F(CurlInternetTls, RefusesProtocolsBeforeTls12) {

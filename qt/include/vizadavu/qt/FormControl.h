@@ -50,6 +50,7 @@ class FormControl : public QWidget {
   Q_PROPERTY(int SecurityFlags READ SecurityFlags WRITE setSecurityFlags)
   Q_PROPERTY(int ReceiveBufferSize READ ReceiveBufferSize WRITE setReceiveBufferSize)
   Q_PROPERTY(bool YieldWhileWaiting READ YieldWhileWaiting WRITE setYieldWhileWaiting)
+  Q_PROPERTY(bool StrictCertificates READ StrictCertificates WRITE setStrictCertificates)
   Q_PROPERTY(int HttpStatusCode READ HttpStatusCode)
   Q_PROPERTY(bool busy READ isBusy NOTIFY busyChanged)
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -90,6 +91,11 @@ class FormControl : public QWidget {
   // live while the server is slow or silent. Clear restores true.
   bool YieldWhileWaiting() const;
   void setYieldWhileWaiting(bool yield);
+  // False by default, as on the bare control: over TLS the server certificate
+  // must also be within its validity period (else Error 12037) and name the
+  // server (else Error 12038). Clear restores false.
+  bool StrictCertificates() const;
+  void setStrictCertificates(bool strict);
   // The last reply's status code; 0 before any reply, without a status line,
   // after Clear. The control never acts on it.
   int HttpStatusCode() const;

@@ -51,10 +51,7 @@ detail::State::State(vizADAVUEvents* events_, MessageLoop* loop_,
       ReceiveText(memory) {}
 
 vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop)
-    : vizADAVU(events, loop, platform::Services{}) {}
-
-vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services)
-    : state_(std::make_unique<detail::State>(events, loop, services)) {}
+    : state_(detail::NewState(events, loop)) {}
 
 vizADAVU::~vizADAVU() = default;
 

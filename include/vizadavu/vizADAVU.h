@@ -65,12 +65,8 @@ class VIZADAVU_EXPORT MessageLoop {
   virtual void DoEvents() = 0;
 };
 
-namespace platform {
-struct Services;
-}
 namespace detail {
 struct State;
-struct Testing;
 }  // namespace detail
 
 // Conversions for Linux hosts, which speak UTF-8. Invalid input (malformed
@@ -162,12 +158,6 @@ class VIZADAVU_EXPORT vizADAVU {
   static constexpr int Height() { return 32; }
 
  private:
-  friend struct detail::Testing;
-  // Same as the public constructor, with the platform services taken from
-  // services (a null service means the built-in one).
-  VIZADAVU_NO_EXPORT vizADAVU(vizADAVUEvents* events, MessageLoop* loop,
-                              const platform::Services& services);
-
   std::unique_ptr<detail::State> state_;
 };
 

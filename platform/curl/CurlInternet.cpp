@@ -89,7 +89,7 @@ struct CurlInternet::Impl {
   template <class R, class F>
   R Call(F&& body) {
     const std::lock_guard lock(mutex);
-    const CurlAllocationScope allocations(curl);
+    const CurlAllocationScope allocations;
     ErrorCode error = codes::InternalError;
     R result = FailureValue<R>();
     try {
@@ -115,7 +115,7 @@ struct CurlInternet::Impl {
   bool Unlocked(CurlTransfer& transfer, F&& body) {
     ErrorCode error = codes::InternalError;
     {
-      const CurlAllocationScope allocations(curl);
+      const CurlAllocationScope allocations;
       try {
         error = body();
       } catch (const std::bad_alloc&) {

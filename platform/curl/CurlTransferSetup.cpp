@@ -51,6 +51,11 @@ std::optional<std::string> AsciiHost(std::string_view host) {
 
 }  // namespace
 
+CurlLibrary& RealCurlLibrary() noexcept {
+  static CurlLibrary real;
+  return real;
+}
+
 std::unique_ptr<CurlTransfer> CurlTransfer::Start(const TransferSetup& setup,
                                                   std::optional<std::string_view> body,
                                                   ErrorCode& error) {

@@ -3,6 +3,8 @@
 // refused, and a body delivery larger than the staging buffer.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <cstring>
 #include <set>
 #include <string>
@@ -22,13 +24,33 @@ using loopback::LoopbackServer;
 
 constexpr std::uint32_t kPlainFlags = 0x84200000;
 
-// libcurl refusing: the allocation after `successes` more fails, once
-// (negative: none), and adding a handle fails with `addRefusal` (CURLM_OK:
-// never).
+// libcurl refusing: on the thread that set `successes`, the allocation after
+// that many more fails, once (negative: none). This program initialises libcurl
+// with the boundary's allocator wrapped in the refusal before any test runs, so
+// the boundary's own initialisation keeps it.
+thread_local int t_successes = -1;
+bool Refuse(bool allocates) {
+  if (!allocates || t_successes < 0 || t_successes-- != 0) return false;
+  NoteRefusedAllocation();
+  return true;
+}
+void* RefusingRealloc(void* block, std::size_t n) {
+  return Refuse(n > (block != nullptr ? malloc_usable_size(block) : 0)) ? nullptr
+                                                                        : WipingRealloc(block, n);
+}
+const bool kRefusingAllocator =
+    curl_global_init_mem(
+        CURL_GLOBAL_DEFAULT, [](std::size_t n) { return Refuse(true) ? nullptr : CurlMalloc(n); },
+        WipingFree, RefusingRealloc,
+        [](const char* text) { return Refuse(true) ? nullptr : CurlStrdup(text); },
+        [](std::size_t n, std::size_t size) {
+          return Refuse(true) ? nullptr : CurlCalloc(n, size);
+        }) == CURLE_OK;
+
+// Adding a handle fails with `addRefusal` (CURLM_OK: never).
 struct FailingCurl : CurlLibrary {
-  int successes = -1;
+  int& successes = t_successes;
   CURLMcode addRefusal = CURLM_OK;
-  bool MayAllocate() noexcept override { return successes < 0 || successes-- != 0; }
   bool Pending() const { return successes >= 0; }
   CURLMcode AddHandle(CURLM* multi, CURL* easy) override {
     return addRefusal != CURLM_OK ? addRefusal : CurlLibrary::AddHandle(multi, easy);
@@ -50,14 +72,15 @@ TEST(CurlMemory, ReallocMovesWipesAndFailsLikeRealloc) {
       {"size 0 frees", 100, 0, false, false, true},
       {"growth refused keeps the block", 10, 1000, true, false, true},
   };
+  ASSERT_TRUE(kRefusingAllocator);
   FailingCurl curl;
-  const CurlAllocationScope scope(curl);
+  const CurlAllocationScope scope;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     void* block = c.from > 0 ? WipingRealloc(nullptr, c.from) : nullptr;
     if (block != nullptr) std::memset(block, 'k', c.from);
     if (c.refuse) curl.successes = 0;
-    void* result = WipingRealloc(block, c.to);
+    void* result = RefusingRealloc(block, c.to);
     EXPECT_FALSE(curl.Pending());
     EXPECT_EQ(result == nullptr, c.null);
     if (c.same) {

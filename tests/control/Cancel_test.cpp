@@ -114,6 +114,47 @@ TEST_F(CancelTest, CancelAtEachStage) {
   EXPECT_EQ(control.ReceiveBuffer().size(), 5000u);
 }
 
+// The host destroys the control from a handler or its loop: the transfer stops
+// there (nothing more sent or read, no further event, handles closed) and Action
+// returns normally. ASan sees any touch of the freed control.
+TEST_F(CancelTest, DestroyedDuringItsTransfer) {
+  struct Case {
+    const char* on;      // DoEvents: the third in the pause, after a read, or in a wait
+    const char* waitIn;  // with YieldWhileWaiting: destroyed at the third wait callback
+    Long bufferSize;
+    int sends, reads;
+  } cases[] = {{"DoEvents", nullptr, -1, 0, 0},       {"Status 21", nullptr, -1, 0, 0},
+               {"Status 30", nullptr, -1, 1, 0},      {"DoEvents", nullptr, -1, 1, 1},
+               {"EndTransfer", nullptr, -1, 1, 4},    {"Error 12029", nullptr, -1, 1, 0},
+               {"DoEvents", "SendRequest", -1, 1, 0}, {"DoEvents", "ReadFile", -1, 1, 1},
+               {"DoEvents", "ReadFile", 100, 1, 1}};
+  recorder.recordDoEvents = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.on) + " " + (c.waitIn ? c.waitIn : ""));
+    net = FakeInternet{};
+    net.reply = std::string(5000, 'r');
+    if (c.waitIn != nullptr) net.WaitIn(c.waitIn, 10);
+    if (std::string(c.on) == "Error 12029") net.FailOn("SendRequest", 12029);
+    auto doomed = detail::Testing::New(&recorder, &recorder, {&net, &clock, nullptr});
+    doomed->URL(control.URL());
+    doomed->YieldWhileWaiting = c.waitIn != nullptr;
+    doomed->ReceiveBufferSize = c.bufferSize;
+    int n = 0;
+    recorder.onEvent = [&](const std::string& event) {
+      ASSERT_TRUE(doomed) << event << " after the destruction";
+      const bool now = c.waitIn      ? net.waitCallbacks == 3
+                       : c.reads > 0 ? Called("ReadFile")
+                                     : ++n == 3;
+      if (event == c.on && (event != "DoEvents" || now)) doomed.reset();
+    };
+    doomed->Action(0);
+    EXPECT_FALSE(doomed);
+    EXPECT_EQ(net.OpenHandles(), 0);
+    EXPECT_EQ(Count("SendRequest"), c.sends);
+    EXPECT_EQ(Count("ReadFile"), c.reads);
+  }
+}
+
 // Outside a transfer Cancel does nothing, and a cancel does not outlive its transfer.
 TEST_F(CancelTest, CancelOutsideATransferDoesNothing) {
   control.Cancel();

@@ -143,7 +143,9 @@ class FormControl : public QWidget {
   // while a transfer runs; nothing is wiped then.
   bool Clear();
   // Ends the running transfer at the control's next chance: Error 12017, what
-  // arrived stays readable. Does nothing when no transfer runs.
+  // arrived stays readable. Does nothing when no transfer runs. Like the
+  // control's Cancel, the one member that may also be called straight from
+  // another thread, as long as the widget outlives the call.
   void cancel();
 
  signals:

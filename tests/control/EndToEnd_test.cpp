@@ -167,6 +167,20 @@ TEST_F(EndToEndTest, SingleReadShowsItsCountWhileItWaits) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), 3u), seen.end());
 }
 
+// A watchdog thread cancels a transfer stalled on a silent server (the
+// ThreadSanitizer stage runs this).
+TEST_F(EndToEndTest, CancelFromAWatchdogThread) {
+  LoopbackServer server(Trickle({"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nsome"}, {}));
+  control.Secure_Mode_Off = control.YieldWhileWaiting = true;
+  std::thread watchdog([&] {
+    while (server.Requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    control.Cancel();
+  });
+  Submit(Url("http", server, "/"));
+  watchdog.join();
+  EXPECT_EQ(recorder.events.back(), "Error 12017");
+}
+
 // What a chunked read raised and left: every event and yield, the text, the
 // whole chunk buffer, and the host exception that ended it, if any.
 struct ChunkedOutcome {

@@ -146,9 +146,8 @@ class FormControlTest : public QObject {
     QCOMPARE(control.FormVarNames(1), QStringLiteral("a"));  // Clear did not run
   }
 
-  // A slot may delete the widget mid-transfer, and a deleteLater may run in the
-  // loop the pause keeps turning: the transfer stops there (nothing is sent) and
-  // submit() returns without touching the dead widget.
+  // A slot's delete or a deleteLater run during the pause stops the transfer
+  // there (nothing sent); submit() returns without touching the dead widget.
   void widgetDeletedDuringTransfer() {
     LoopbackServer server(LoopbackServer::Respond(200, "late"));
     auto* control = new FormControl;
@@ -160,11 +159,10 @@ class FormControlTest : public QObject {
     });
     QVERIFY(!control->submit(1));
     QVERIFY(alive.isNull());
-    auto* later = new FormControl;
-    alive = later;
-    later->setURL(Url(server));
-    QTimer::singleShot(0, later, &QObject::deleteLater);
-    QVERIFY(!later->submit(1));
+    alive = control = new FormControl;  // its deleteLater runs during the pause
+    control->setURL(Url(server));
+    QTimer::singleShot(0, control, &QObject::deleteLater);
+    QVERIFY(!control->submit(1));
     QVERIFY(alive.isNull());
     QCOMPARE(server.Requests().size(), 0u);
   }

@@ -48,10 +48,9 @@ class CancelTest : public ::testing::Test {
 
 // Cancel from the host's loop or an event handler at each stage of a transfer:
 // the transfer ends in Error 12017 at the control's next chance, the handles
-// close, nothing more is sent or read, and what arrived stays readable. The
-// host destroying the control at the same places stops it there without a
-// further event, and Action returns normally (ASan sees any touch of the
-// freed control); Cancel in the last event's handler does nothing.
+// close, nothing more is sent or read, and what arrived stays readable. Destroyed
+// there, the control stops without a further event and Action returns normally
+// (ASan sees any touch of it); Cancel in the last event's handler does nothing.
 TEST_F(CancelTest, CancelAtEachStage) {
   struct Case {
     const char* name;

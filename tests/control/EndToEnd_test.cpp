@@ -168,8 +168,7 @@ TEST_F(EndToEndTest, SingleReadShowsItsCountWhileItWaits) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), 3u), seen.end());
 }
 
-// A watchdog thread cancels a transfer stalled on a silent server, and keeps
-// calling Cancel while the transfer ends (the ThreadSanitizer stage runs this).
+// A watchdog thread keeps cancelling a transfer stalled on a silent server (a TSan case).
 TEST_F(EndToEndTest, CancelFromAWatchdogThread) {
   LoopbackServer server(Trickle({"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nsome"}, {}));
   control.Secure_Mode_Off = control.YieldWhileWaiting = true;

@@ -56,7 +56,15 @@ vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop)
 vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services)
     : state_(std::make_unique<detail::State>(events, loop, services)) {}
 
-vizADAVU::~vizADAVU() = default;
+vizADAVU::~vizADAVU() {
+  // Destroyed from an event handler or the message loop while its own transfer
+  // runs: the transfer stops at its next look, and the state it works on goes
+  // when it unwinds (RunTransfer).
+  if (state_ && state_->TransferRunning()) {
+    state_->abandoned = true;
+    (void)state_.release();
+  }
+}
 
 Text vizADAVU::URL() const {
   return state_->URL;
@@ -99,7 +107,10 @@ Text vizADAVU::URLEncode(const Text& sRawURL) const {
 }
 
 void vizADAVU::Cancel() noexcept {
-  if (state_->transferRunning) state_->cancelRequested = true;
+  // Only a running transfer is marked, so a cancel never outlives its transfer,
+  // also when it comes from another thread as the transfer ends.
+  auto running = detail::State::Run::Running;
+  state_->run.compare_exchange_strong(running, detail::State::Run::Cancelled);
 }
 
 Long vizADAVU::HttpStatusCode() const {
@@ -108,7 +119,7 @@ Long vizADAVU::HttpStatusCode() const {
 
 void vizADAVU::Action(Long a_Action) {
   const Integer action = ToInteger(a_Action, "Action");
-  if (state_->transferRunning) {
+  if (state_->TransferRunning()) {
     throw std::logic_error("Action: a transfer is already running on this control");
   }
   detail::RunTransfer(*this, *state_, action);

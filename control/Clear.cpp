@@ -9,7 +9,7 @@ namespace vizadavu {
 
 void vizADAVU::Clear() {
   detail::State& s = *state_;
-  if (s.transferRunning) throw std::logic_error("Clear: a transfer is running on this control");
+  if (s.TransferRunning()) throw std::logic_error("Clear: a transfer is running on this control");
 
   // Exactly the storage that held reply data gets random values: the bytes the
   // reads wrote (the single-read buffer or the chunk buffer) and the reply

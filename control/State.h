@@ -59,8 +59,16 @@ struct detail::State {
   Long BytesRead = 0;
   std::uint64_t bytesReceived = 0;  // reply body bytes of this transfer so far
 
-  bool transferRunning = false;
-  std::atomic<bool> cancelRequested{false};
+  // Whether a transfer runs and whether it was asked to stop, in one atomic, so
+  // that Cancel may come from any thread and only ever reaches the transfer
+  // running at that moment. Every other field belongs to the host's thread.
+  enum class Run : std::uint8_t { Idle, Running, Cancelled };
+  std::atomic<Run> run{Run::Idle};
+  bool TransferRunning() const noexcept { return run.load() != Run::Idle; }
+  bool CancelRequested() const noexcept { return run.load() == Run::Cancelled; }
+  // The control was destroyed by the host during its own transfer: the transfer
+  // touches nothing of the host's any more, and frees this state when it unwinds.
+  bool abandoned = false;
   Long HttpStatusCode = 0;
 
   void Yield() {

@@ -14,7 +14,8 @@ namespace vizadavu::detail {
 
 struct Testing {
   // A control whose services come from services; a null service means the
-  // built-in one. The services must outlive the control.
+  // built-in one. The services must outlive the control, and the transfer of
+  // a control destroyed while it runs.
   static vizADAVU Make(vizADAVUEvents* events, MessageLoop* loop,
                        const platform::Services& services) {
     const Using scope(services);

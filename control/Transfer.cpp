@@ -49,18 +49,19 @@ constexpr std::uint32_t kChunkSize = 2048;
 // Thrown past the engine's own error handling when a host handler throws, so
 // that the host's exception reaches the caller of Action after the handles close.
 struct HostAbort {};
+// Thrown past it when the host destroyed the control from a handler or its loop:
+// the handles close and the transfer ends without another event.
+struct ControlGone {};
 
 class Transfer {
  public:
   Transfer(vizADAVU& control, State& s) : control_(control), s_(s) {
-    s_.cancelRequested = false;
     s_.HttpStatusCode = 0;
-    s_.transferRunning = true;
+    s_.run = State::Run::Running;
   }
   ~Transfer() {
     CloseHandles();
-    s_.transferRunning = false;
-    s_.cancelRequested = false;
+    s_.run = State::Run::Idle;
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -72,6 +73,9 @@ class Transfer {
     } catch (const HostAbort&) {
       CloseHandles();
       std::rethrow_exception(hostException_);
+    } catch (const ControlGone&) {
+      CloseHandles();
+      return;
     } catch (const std::bad_alloc&) {
       // A buffer or text of the control's own that cannot be had: what arrived
       // so far stays, and the transfer fails like any other step.
@@ -81,7 +85,7 @@ class Transfer {
     }
     CloseHandles();
     // The handles are closed, so a host exception from here on simply propagates.
-    if (s_.events == nullptr) return;
+    if (s_.events == nullptr || s_.abandoned) return;
     if (failed_) {
       const std::string text = std::to_string(code);
       s_.events->Error(Text(text.begin(), text.end()));
@@ -169,7 +173,9 @@ class Transfer {
   // The wait callback: services the host's loop while the network keeps the
   // control waiting. A host exception stops the wait and is rethrown once the
   // blocked call has returned.
+  // A control destroyed there stops the wait too, and its loop is not called again.
   bool WhileWaiting() noexcept {
+    if (s_.abandoned) return false;
     if (singleCount_ != nullptr) s_.bytesReceived = *singleCount_;
     try {
       s_.Yield();
@@ -177,13 +183,21 @@ class Transfer {
       hostException_ = std::current_exception();
       return false;
     }
-    return !s_.cancelRequested;
+    return !s_.abandoned && !s_.CancelRequested();
   }
 
-  // Whether the host asked to stop; rethrows a host exception caught while waiting.
+  // Whether the host asked to stop; rethrows a host exception caught while
+  // waiting, and ends the transfer if the host destroyed the control meanwhile.
   bool CancelRequested() {
     if (hostException_) throw HostAbort{};
-    return s_.cancelRequested;
+    LookForTheControl();
+    return s_.CancelRequested();
+  }
+
+  // Called around every call into the host's code: from here on nothing of a
+  // control the host destroyed (its public variables, its sink, its loop) is touched.
+  void LookForTheControl() const {
+    if (s_.abandoned) throw ControlGone{};
   }
 
   // Appends the reply in 2048-byte reads until the body ends, yielding to the
@@ -256,6 +270,7 @@ class Transfer {
       hostException_ = std::current_exception();
       throw HostAbort{};
     }
+    LookForTheControl();
   }
 
   void RaiseStatus(Long code) {
@@ -263,13 +278,16 @@ class Transfer {
     Yield();
   }
 
+  // Looks first as well: a wait callback may have seen the control destroyed.
   void Yield() {
+    LookForTheControl();
     try {
       s_.Yield();
     } catch (...) {
       hostException_ = std::current_exception();
       throw HostAbort{};
     }
+    LookForTheControl();
   }
 
   vizADAVU& control_;
@@ -286,6 +304,15 @@ class Transfer {
 }  // namespace
 
 void RunTransfer(vizADAVU& control, State& s, Integer action) {
+  // A control destroyed during its transfer left its state to the transfer
+  // (~vizADAVU); it goes once the transfer has closed its handles, however
+  // Run ends.
+  struct Reclaim {
+    State& s;
+    ~Reclaim() {
+      if (s.abandoned) delete &s;
+    }
+  } reclaim{s};
   Transfer transfer(control, s);
   transfer.Run(action);
 }

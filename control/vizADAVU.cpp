@@ -53,7 +53,15 @@ detail::State::State(vizADAVUEvents* events_, MessageLoop* loop_,
 vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop)
     : state_(detail::NewState(events, loop)) {}
 
-vizADAVU::~vizADAVU() = default;
+vizADAVU::~vizADAVU() {
+  // Destroyed from an event handler or the message loop while its own transfer
+  // runs: the transfer stops at its next look, and the state it works on goes
+  // when it unwinds (RunTransfer).
+  if (state_ && state_->TransferRunning()) {
+    state_->abandoned = true;
+    (void)state_.release();
+  }
+}
 
 Text vizADAVU::URL() const {
   return state_->URL;
@@ -96,7 +104,10 @@ Text vizADAVU::URLEncode(const Text& sRawURL) const {
 }
 
 void vizADAVU::Cancel() noexcept {
-  if (state_->transferRunning) state_->cancelRequested = true;
+  // Only a running transfer is marked, so a cancel never outlives its transfer,
+  // also when it comes from another thread as the transfer ends.
+  auto running = detail::State::Run::Running;
+  state_->run.compare_exchange_strong(running, detail::State::Run::Cancelled);
 }
 
 Long vizADAVU::HttpStatusCode() const {
@@ -105,7 +116,7 @@ Long vizADAVU::HttpStatusCode() const {
 
 void vizADAVU::Action(Long a_Action) {
   const Integer action = ToInteger(a_Action, "Action");
-  if (state_->transferRunning) {
+  if (state_->TransferRunning()) {
     throw std::logic_error("Action: a transfer is already running on this control");
   }
   detail::RunTransfer(*this, *state_, action);

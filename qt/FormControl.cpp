@@ -46,12 +46,14 @@ QString PhaseTip(FormControl::Phase phase) {
 }  // namespace
 
 // The control and the widget's side of it. It lives on the heap, shared between
-// the widget and a running submit(), so that a widget destroyed by a slot in
-// the middle of a transfer leaves the control alive until Action returns;
-// `widget` is null from then on and events are no longer forwarded.
+// the widget and a running submit(), so that submit() can tell when a slot
+// destroyed the widget in the middle of a transfer: the widget's destructor
+// destroys the control too, which stops its transfer there, and sets `widget`
+// to null, so that nothing of the dead widget is touched again.
 struct FormControl::Core final : vizADAVUEvents, MessageLoop {
-  explicit Core(FormControl* owner) : widget(owner), control(this, this) {
-    control.YieldWhileWaiting = true;
+  explicit Core(FormControl* owner) : widget(owner) {
+    control.emplace(this, this);
+    control->YieldWhileWaiting = true;
   }
 
   void Status(Long StatusCode, const Text& Description) override {
@@ -84,7 +86,7 @@ struct FormControl::Core final : vizADAVUEvents, MessageLoop {
   FormControl* widget;
   bool running = false;
   bool ended = false;
-  vizADAVU control;
+  std::optional<vizADAVU> control;
 };
 
 FormControl::FormControl(QWidget* parent) : QWidget(parent), core_(std::make_shared<Core>(this)) {
@@ -95,9 +97,11 @@ FormControl::FormControl(QWidget* parent) : QWidget(parent), core_(std::make_sha
 }
 
 FormControl::~FormControl() {
-  // A running submit() holds its own reference and frees the control when the
-  // transfer is over.
+  // During a transfer (a slot deleted the widget, or deleteLater ran in the
+  // event loop the control keeps turning): the transfer stops without another
+  // signal, and the running submit() keeps the core until it returns.
   core_->widget = nullptr;
+  core_->control.reset();
 }
 
 template <class Call, class Result>
@@ -118,41 +122,41 @@ QSize FormControl::minimumSizeHint() const {
 }
 
 QString FormControl::URL() const {
-  return ToQString(core_->control.URL());
+  return ToQString(core_->control->URL());
 }
 void FormControl::setURL(const QString& url) {
-  core_->control.URL(ToText(url));
+  core_->control->URL(ToText(url));
 }
 
 int FormControl::FormVarCount() const {
-  return core_->control.FormVarCount();
+  return core_->control->FormVarCount();
 }
 void FormControl::setFormVarCount(int count) {
-  Attempt([&] { return (core_->control.FormVarCount(count), true); }, false);
+  Attempt([&] { return (core_->control->FormVarCount(count), true); }, false);
 }
 
 bool FormControl::Secure_Mode_Off() const {
-  return core_->control.Secure_Mode_Off;
+  return core_->control->Secure_Mode_Off;
 }
 void FormControl::setSecure_Mode_Off(bool off) {
-  core_->control.Secure_Mode_Off = off;
+  core_->control->Secure_Mode_Off = off;
 }
 int FormControl::SecurityFlags() const {
-  return core_->control.SecurityFlags;
+  return core_->control->SecurityFlags;
 }
 void FormControl::setSecurityFlags(int flags) {
-  core_->control.SecurityFlags = flags;
+  core_->control->SecurityFlags = flags;
 }
 int FormControl::ReceiveBufferSize() const {
-  return core_->control.ReceiveBufferSize;
+  return core_->control->ReceiveBufferSize;
 }
 void FormControl::setReceiveBufferSize(int bytes) {
-  core_->control.ReceiveBufferSize = bytes;
+  core_->control->ReceiveBufferSize = bytes;
 }
 
 QStringList FormControl::FormFields() const {
   QStringList fields;
-  const int count = core_->control.FormVarCount();
+  const int count = core_->control->FormVarCount();
   for (int index = 1; index <= count; ++index) {
     fields << FormVarNames(index) + QLatin1Char('=') + FormVarValues(index);
   }
@@ -172,13 +176,13 @@ void FormControl::setFormFields(const QStringList& fields) {
   const int count = static_cast<int>(fields.size());
   Attempt(
       [&] {
-        core_->control.FormVarCount(count);
+        core_->control->FormVarCount(count);
         for (int index = 1; index <= count; ++index) {
           const QString& line = fields[index - 1];
           const qsizetype equals = line.indexOf(QLatin1Char('='));
-          core_->control.FormVarNames(index, ToText(equals < 0 ? line : line.left(equals)));
-          core_->control.FormVarValues(index,
-                                       ToText(equals < 0 ? QString() : line.mid(equals + 1)));
+          core_->control->FormVarNames(index, ToText(equals < 0 ? line : line.left(equals)));
+          core_->control->FormVarValues(index,
+                                        ToText(equals < 0 ? QString() : line.mid(equals + 1)));
         }
         return true;
       },
@@ -193,32 +197,33 @@ FormControl::Phase FormControl::phase() const {
 }
 
 QString FormControl::FormVarNames(int index) const {
-  return Attempt([&] { return ToQString(core_->control.FormVarNames(index)); }, QString());
+  return Attempt([&] { return ToQString(core_->control->FormVarNames(index)); }, QString());
 }
 bool FormControl::setFormVarNames(int index, const QString& name) {
-  return Attempt([&] { return (core_->control.FormVarNames(index, ToText(name)), true); }, false);
+  return Attempt([&] { return (core_->control->FormVarNames(index, ToText(name)), true); }, false);
 }
 QString FormControl::FormVarValues(int index) const {
-  return Attempt([&] { return ToQString(core_->control.FormVarValues(index)); }, QString());
+  return Attempt([&] { return ToQString(core_->control->FormVarValues(index)); }, QString());
 }
 bool FormControl::setFormVarValues(int index, const QString& value) {
-  return Attempt([&] { return (core_->control.FormVarValues(index, ToText(value)), true); }, false);
+  return Attempt([&] { return (core_->control->FormVarValues(index, ToText(value)), true); },
+                 false);
 }
 
 QString FormControl::ReceiveBuffer() const {
-  return ToQString(core_->control.ReceiveBuffer());
+  return ToQString(core_->control->ReceiveBuffer());
 }
 QString FormControl::StringB() const {
-  return Attempt([&] { return ToQString(core_->control.StringB()); }, QString());
+  return Attempt([&] { return ToQString(core_->control->StringB()); }, QString());
 }
 int FormControl::ReceiveBufferB(int byteNum) const {
-  return Attempt([&] { return static_cast<int>(core_->control.ReceiveBufferB(byteNum)); }, -1);
+  return Attempt([&] { return static_cast<int>(core_->control->ReceiveBufferB(byteNum)); }, -1);
 }
 int FormControl::ReceiveBufferArraySize() const {
-  return core_->control.ReceiveBufferArraySize();
+  return core_->control->ReceiveBufferArraySize();
 }
 QString FormControl::URLEncode(const QString& raw) const {
-  return ToQString(core_->control.URLEncode(ToText(raw)));
+  return ToQString(core_->control->URLEncode(ToText(raw)));
 }
 
 QString FormControl::describeError(const QString& errorMessage) {
@@ -231,34 +236,35 @@ QString FormControl::describeError(const QString& errorMessage) {
 }
 
 const vizadavu::vizADAVU& FormControl::control() const {
-  return core_->control;
+  return *core_->control;
 }
 
 bool FormControl::YieldWhileWaiting() const {
-  return core_->control.YieldWhileWaiting;
+  return core_->control->YieldWhileWaiting;
 }
 void FormControl::setYieldWhileWaiting(bool yield) {
-  core_->control.YieldWhileWaiting = yield;
+  core_->control->YieldWhileWaiting = yield;
 }
 
 bool FormControl::StrictCertificates() const {
-  return core_->control.StrictCertificates;
+  return core_->control->StrictCertificates;
 }
 void FormControl::setStrictCertificates(bool strict) {
-  core_->control.StrictCertificates = strict;
+  core_->control->StrictCertificates = strict;
 }
 
 int FormControl::HttpStatusCode() const {
-  return core_->control.HttpStatusCode();
+  return core_->control->HttpStatusCode();
 }
 
 void FormControl::cancel() {
-  core_->control.Cancel();
+  core_->control->Cancel();
 }
 
 bool FormControl::submit(int action) {
   // Held for the whole transfer: if a slot destroys this widget meanwhile, the
-  // control stays alive until Action returns, and `this` is not touched again.
+  // transfer stops, Action returns, and neither `this` nor the control is
+  // touched again.
   const std::shared_ptr<Core> core = core_;
   if (core->running) {
     Refuse(QStringLiteral("submit: a transfer is already running on this control; it goes on"));
@@ -276,7 +282,7 @@ bool FormControl::submit(int action) {
 
   std::optional<QString> failure;
   try {
-    core->control.Action(action);
+    core->control->Action(action);
   } catch (const std::exception& e) {
     failure = QStringLiteral("submit: the transfer was ended by an exception: %1").arg(WhatOf(e));
   } catch (...) {
@@ -301,8 +307,8 @@ bool FormControl::Clear() {
     Refuse(QStringLiteral("Clear: a transfer is running on this control; nothing was wiped"));
     return false;
   }
-  if (!Attempt([&] { return (core_->control.Clear(), true); }, false)) return false;
-  core_->control.YieldWhileWaiting = true;  // the widget's default
+  if (!Attempt([&] { return (core_->control->Clear(), true); }, false)) return false;
+  core_->control->YieldWhileWaiting = true;  // the widget's default
   SetPhase(Phase::Idle);
   return true;
 }

@@ -91,6 +91,10 @@ VIZADAVU_EXPORT std::string EnvironmentProxy(std::string_view host, bool secureM
 class VIZADAVU_EXPORT vizADAVU {
  public:
   explicit vizADAVU(vizADAVUEvents* events = nullptr, MessageLoop* loop = nullptr);
+  // May run from the control's own event handlers or DoEvents while its
+  // transfer runs: the transfer then stops there (handles closed, no further
+  // event, nothing of the control touched) and Action returns normally; its
+  // caller must not touch the control afterwards.
   ~vizADAVU();
   vizADAVU(const vizADAVU&) = delete;
   vizADAVU& operator=(const vizADAVU&) = delete;
@@ -147,7 +151,9 @@ class VIZADAVU_EXPORT vizADAVU {
 
   void Clear();
   // Ends a running transfer at the control's next chance (Error 12017); does
-  // nothing outside a transfer. Allowed from event handlers and DoEvents.
+  // nothing outside a transfer. Allowed from event handlers and DoEvents, and
+  // the one member that may be called from any thread (the control must
+  // outlive the call).
   void Cancel() noexcept;
   // The status code of the last reply's status line; 0 when there was none.
   Long HttpStatusCode() const;

@@ -2,6 +2,7 @@
 // happy paths and the bytes on the wire. (Misbehaving servers: Faults_test.cpp.)
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
@@ -165,6 +166,21 @@ TEST_F(EndToEndTest, SingleReadShowsItsCountWhileItWaits) {
   EXPECT_EQ(control.BytesReceived(), 6u);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   EXPECT_NE(std::find(seen.begin(), seen.end(), 3u), seen.end());
+}
+
+// A watchdog thread keeps cancelling a transfer stalled on a silent server (a TSan case).
+TEST_F(EndToEndTest, CancelFromAWatchdogThread) {
+  LoopbackServer server(Trickle({"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nsome"}, {}));
+  control.Secure_Mode_Off = control.YieldWhileWaiting = true;
+  std::atomic<bool> over{false};
+  std::thread watchdog([&] {
+    while (server.Requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!over) control.Cancel();
+  });
+  Submit(Url("http", server, "/"));
+  over = true;
+  watchdog.join();
+  EXPECT_EQ(recorder.events.back(), "Error 12017");
 }
 
 // What a chunked read raised and left: every event and yield, the text, the

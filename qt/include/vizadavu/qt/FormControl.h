@@ -25,10 +25,14 @@
 // the transfer (the control closes its handles) without a further event;
 // submit() then returns false and emits callFailed() with the exception's text.
 //
-// The widget may be destroyed from a slot while its transfer runs (for example
-// by closing a window with Qt::WA_DeleteOnClose, or a plain delete): the
-// transfer then runs to its end without emitting signals, and the control is
-// freed when it returns.
+// The widget may be destroyed while its transfer runs: by a plain delete in a
+// slot connected to its signals, or by deleteLater (also through closing a window
+// with Qt::WA_DeleteOnClose) once the deferred deletion runs in the event loop
+// submit() keeps turning; a deleteLater from a slot of its own signals usually
+// runs only after submit() has returned. The transfer then stops there: its
+// handles close, nothing more is sent or read, no further signal is emitted,
+// the reply is wiped with the control, and submit() returns (false, unless
+// EndTransfer was already emitted) without touching the dead widget.
 #pragma once
 
 #include <QString>
@@ -145,7 +149,9 @@ class FormControl : public QWidget {
   // while a transfer runs; nothing is wiped then.
   bool Clear();
   // Ends the running transfer at the control's next chance: Error 12017, what
-  // arrived stays readable. Does nothing when no transfer runs.
+  // arrived stays readable. Does nothing when no transfer runs. Like the
+  // control's Cancel, the one member that may also be called straight from
+  // another thread, as long as the widget outlives the call.
   void cancel();
 
  signals:

@@ -334,18 +334,28 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
 bool CurlInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                             std::uint32_t& bytesRead) {
   bytesRead = 0;
-  std::shared_ptr<CurlTransfer> transfer;
-  const bool claimed = impl_->Call<bool>([&](bool& out) {
+  std::shared_ptr<CurlTransfer> waiting;  // a read whose wait calls back runs unlocked
+  const bool done = impl_->Call<bool>([&](bool& out) {
     Node* node = impl_->Find(request, Kind::kRequest);
     if (node == nullptr) return codes::InvalidHandle;
     if (buffer == nullptr && wanted > 0) return codes::InvalidParameter;
     if (!node->transfer || !node->transfer->Claim()) return codes::IncorrectHandleState;
-    transfer = node->transfer;
     out = true;
-    return codes::None;
+    if (node->transfer->CallsBack()) {
+      waiting = node->transfer;
+      return codes::None;
+    }
+    // Nothing of the caller's runs during this read: it goes on under the lock,
+    // at the cost of one lookup per read.
+    const struct Held {
+      CurlTransfer& t;
+      ~Held() { t.Release(); }
+    } held{*node->transfer};
+    return held.t.Read(buffer, wanted, bytesRead);
   });
-  return claimed &&
-         impl_->Unlocked(*transfer, [&] { return transfer->Read(buffer, wanted, bytesRead); });
+  if (!waiting) return done;
+  return done &&
+         impl_->Unlocked(*waiting, [&] { return waiting->Read(buffer, wanted, bytesRead); });
 }
 
 bool CurlInternet::SetWaitCallback(Handle request, WaitCallback callback) {

@@ -5,7 +5,7 @@
 //   connection, TLS and the request itself happen in SendRequest, which returns
 //   once the final (non-1xx) reply headers have arrived.
 // - The body is pulled off the connection only as ReadFile asks for it: at most
-//   one libcurl delivery (64 KiB) is held between reads, so memory stays bounded
+//   kStageBytes (256 KiB) of it is held between reads, so memory stays bounded
 //   whatever the size of the reply. Held bytes are overwritten before release.
 // - A send or read that waits calls the wait callback from its own loop,
 //   between libcurl's calls and with no lock held; meanwhile another call on

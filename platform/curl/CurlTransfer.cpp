@@ -106,41 +106,59 @@ bool CurlTransfer::CutBeforeCloseNotify() const {
   return status >= 200 && status != 204 && status != 304;
 }
 
-// Makes room for `bytes` staged bytes; the stage must be empty. The stage is
-// allocated the first time a delivery does not fit the read in progress, as
-// large as a delivery can be, and kept for the rest of the transfer.
-bool CurlTransfer::ReserveStage(std::size_t bytes) {
-  if (bytes == 0 || stage_ != nullptr) return true;
-  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(kReceiveBufferBytes, false));
-  if (stage_ == nullptr) return false;
-  stageCap_ = kReceiveBufferBytes;
+// Makes room for `bytes` more staged bytes at the stage's end; false when they
+// do not fit. The stage is allocated the first time a delivery does not fit the
+// read in progress, and kept for the rest of the transfer; `refused` tells
+// that its memory could not be had.
+bool CurlTransfer::ReserveStage(std::size_t bytes, bool& refused) {
+  refused = false;
+  if (stage_ == nullptr) {
+    stage_ = static_cast<std::uint8_t*>(memory_->Allocate(kStageBytes, false));
+    if (stage_ == nullptr) {
+      refused = true;
+      return false;
+    }
+    stageCap_ = kStageBytes;
+  }
+  if (stageEnd_ + bytes <= stageCap_) return true;
+  if (stageBegin_ == 0 || stageEnd_ - stageBegin_ + bytes > stageCap_) return false;
+  std::memmove(stage_, stage_ + stageBegin_, stageEnd_ - stageBegin_);
+  stageEnd_ -= stageBegin_;
+  stageBegin_ = 0;
   return true;
 }
 
 // libcurl delivers each piece of body at most once per call and re-delivers it
-// after a pause, so a piece is taken whole or not at all.
+// after a pause, so a piece is taken whole or not at all. One round of
+// libcurl's work hands over every piece its socket reads brought (16 KiB each);
+// what does not fit the read in progress is staged, and only a piece that no
+// longer fits the stage pauses the transfer, so that libcurl, which keeps a
+// paused piece in a buffer of its own and hands it over again, rarely has to.
 std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& t = *static_cast<CurlTransfer*>(user);
   const std::size_t n = size * count;
-  if (t.Staged()) {
-    t.paused_ = true;
-    return CURL_WRITEFUNC_PAUSE;
-  }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-  const std::size_t taken = std::min(n, t.dstCap_ - t.dstLen_);
+  // Staged bytes go out first: nothing more reaches the read before them.
+  const std::size_t taken = t.Staged() ? 0 : std::min(n, t.dstCap_ - t.dstLen_);
   const std::size_t rest = n - taken;
-  if (!t.ReserveStage(rest)) {
-    t.error_ = codes::NotEnoughMemory;
-    return 0;  // fails the transfer with CURLE_WRITE_ERROR
+  if (rest > 0) {
+    bool refused = false;
+    if (!t.ReserveStage(rest, refused)) {
+      if (refused) {
+        t.error_ = codes::NotEnoughMemory;
+        return 0;  // fails the transfer with CURLE_WRITE_ERROR
+      }
+      t.paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
   }
   if (taken > 0) {
     std::memcpy(t.dst_ + t.dstLen_, bytes, taken);
     t.dstLen_ += taken;
   }
   if (rest > 0) {
-    std::memcpy(t.stage_, bytes + taken, rest);
-    t.stageBegin_ = 0;
-    t.stageEnd_ = rest;
+    std::memcpy(t.stage_ + t.stageEnd_, bytes + taken, rest);
+    t.stageEnd_ += rest;
   }
   t.lastActivity_ = SteadyClock::now();
   return n;

@@ -4,8 +4,8 @@
 // SendRequest drives the transfer until the final reply headers are in; each
 // read drives it until the caller's buffer is full or the body ends. The body
 // callback copies straight into the buffer of the read in progress and keeps
-// whatever does not fit in a staging buffer of one delivery; once that is
-// occupied the callback pauses the transfer, so nothing more is taken off the
+// whatever does not fit in a staging buffer (kStageBytes); once that is full
+// the callback pauses the transfer, so nothing more is taken off the
 // connection until a read asks for it. Callbacks only move bytes and note
 // state: whatever the caller supplies (the wait callback) runs from the
 // driving loop, between libcurl's calls.
@@ -38,6 +38,11 @@ namespace vizadavu::platform {
 // mapping had every page faulted in by the wipe when freed, which cost a small
 // transfer about a millisecond and 256 KiB of resident memory.
 inline constexpr std::size_t kReceiveBufferBytes = std::size_t{64} << 10;
+
+// The most body held between two reads: what one round of libcurl's work may
+// deliver beyond the read in progress (it reads the socket while data waits)
+// before the transfer pauses. Allocated when first needed, wiped when freed.
+inline constexpr std::size_t kStageBytes = std::size_t{256} << 10;
 
 // Milliseconds; 0 or 0xFFFFFFFF means no limit. These are the boundary's own
 // defaults, for a caller that sets none, as WinINet has defaults of its own; the
@@ -87,6 +92,8 @@ class CurlTransfer {
   bool Claim() noexcept { return !busy_.exchange(true); }
   void Release() noexcept { busy_.store(false); }
   bool Busy() const noexcept { return busy_.load(); }
+  // Whether a wait of this transfer calls the caller's wait callback.
+  bool CallsBack() const noexcept { return static_cast<bool>(waitCallback_); }
   // The status code of the final reply headers; 0 before them.
   std::uint32_t StatusCode() const;
 
@@ -110,7 +117,7 @@ class CurlTransfer {
   void ReleaseStage() noexcept;
   bool Staged() const { return stageEnd_ > stageBegin_; }
   void DrainStage();
-  bool ReserveStage(std::size_t bytes);
+  bool ReserveStage(std::size_t bytes, bool& refused);
   bool Sending() const { return connected_ && !done_ && ulNow_ < uploadSize_; }
 
   CURLM* multi_ = nullptr;

@@ -2,7 +2,7 @@
 // for the URL).
 #include <stdexcept>
 
-#include "control/Random.h"
+#include "control/RandomFill.h"
 #include "control/State.h"
 
 namespace vizadavu {

@@ -41,7 +41,6 @@ struct detail::State {
 
   // Built-in services, present only where the host supplied none.
   std::unique_ptr<platform::Internet> ownInternet;
-  platform::SteadyClock ownClock;
   platform::SplitMixRandom ownRandom;
   platform::Internet& internet;
   platform::Clock& clock;
@@ -78,6 +77,12 @@ struct detail::State {
 };
 
 namespace detail {
+// The state of a control made with the public constructor. The shipped
+// libraries build it on the built-in services (control/BuiltInState.cpp); the
+// internal library of the tests, benchmarks and fuzzers links its own
+// (control/Testing.cpp), which takes the services Testing hands it.
+std::unique_ptr<State> NewState(vizADAVUEvents* events, MessageLoop* loop);
+
 // Runs one transfer with the Integer value of Action; reports through events.
 void RunTransfer(vizADAVU& control, State& s, Integer action);
 }  // namespace detail

@@ -1,6 +1,8 @@
 // Test, benchmark and fuzzing access to the control: a control built on given
 // platform services (a fake internet boundary, a fake clock, a recording
-// memory). Not installed; hosts create the control with its public constructor.
+// memory). Compiled only into the internal library (control/Testing.cpp); the
+// shipped libraries have no way in. Hosts create the control with its public
+// constructor.
 #pragma once
 
 #include <memory>
@@ -16,12 +18,27 @@ struct Testing {
   // a control destroyed while it runs.
   static vizADAVU Make(vizADAVUEvents* events, MessageLoop* loop,
                        const platform::Services& services) {
-    return vizADAVU(events, loop, services);
+    const Using scope(services);
+    return vizADAVU(events, loop);
   }
   static std::unique_ptr<vizADAVU> New(vizADAVUEvents* events, MessageLoop* loop,
                                        const platform::Services& services) {
-    return std::unique_ptr<vizADAVU>(new vizADAVU(events, loop, services));
+    const Using scope(services);
+    return std::make_unique<vizADAVU>(events, loop);
   }
+
+ private:
+  // The services of the controls constructed on this thread while it lives.
+  class Using {
+   public:
+    explicit Using(const platform::Services& services) noexcept;
+    ~Using();
+    Using(const Using&) = delete;
+    Using& operator=(const Using&) = delete;
+
+   private:
+    const platform::Services* previous_;
+  };
 };
 
 }  // namespace vizadavu::detail

@@ -45,8 +45,6 @@ constexpr std::chrono::seconds kPause{1};
 // The longest rest between two passes of the pause.
 constexpr std::chrono::milliseconds kPauseRest{1};
 constexpr std::uint32_t kChunkSize = 2048;
-constexpr Long kStatusSending = 21;
-constexpr Long kStatusSent = 30;
 
 // Thrown past the engine's own error handling when a host handler throws, so
 // that the host's exception reaches the caller of Action after the handles close.
@@ -136,7 +134,7 @@ class Transfer {
     }
 
     if (!Pause()) return Failed(errors::Cancelled);
-    RaiseStatus(kStatusSending);
+    RaiseStatus(status::SendingRequest);
     if (CancelRequested()) return Failed(errors::Cancelled);  // the request never goes out
 
     std::optional<platform::SecretString> body;
@@ -150,7 +148,7 @@ class Transfer {
     if (net.QueryInfo(request_, inet::kQueryStatusCode | inet::kQueryFlagNumber, status)) {
       s_.HttpStatusCode = static_cast<Long>(status);
     }
-    RaiseStatus(kStatusSent);
+    RaiseStatus(status::RequestSent);
     if (CancelRequested()) return Failed(errors::Cancelled);
 
     const bool read = control_.ReceiveBufferSize < 0 ? ChunkedRead() : SingleRead();
@@ -202,44 +200,30 @@ class Transfer {
     if (s_.abandoned) throw ControlGone{};
   }
 
-  // Appends the reply in 2048-byte reads until the body ends. A failed read
-  // keeps what arrived and fails the transfer. However the loop ends, BytesRead
-  // is 0 afterwards: the reply is in the text, not in the chunk buffer. The
-  // boundary runs the loop (ChunkReader below), so that it can fill the chunk
-  // buffer straight from where the bytes arrive.
+  // Appends the reply in 2048-byte reads until the body ends, yielding to the
+  // host's loop after each read. A failed read keeps what arrived and fails
+  // the transfer; when cancelled, what arrived stays and nothing more is read.
+  // However the loop ends, BytesRead is 0 afterwards: the reply is in the
+  // text, not in the chunk buffer.
   bool ChunkedRead() {
     struct ZeroAtEnd {
       Long& bytesRead;
       ~ZeroAtEnd() { bytesRead = 0; }
     } zeroAtEnd{s_.BytesRead};
     s_.ReceiveBytes.emplace(kChunkSize, s_.memory);
-    ChunkReader reader(*this);
-    s_.internet.ReadChunks(request_, reader);
-    return reader.ok;
-  }
-
-  // One pass of the chunked loop per read: the bytes become text, then the host's
-  // loop runs and may cancel.
-  struct ChunkReader final : platform::ChunkSink {
-    explicit ChunkReader(Transfer& transfer) : t(transfer) {}
-    std::span<std::uint8_t> Buffer() override { return {t.s_.ReceiveBytes->data(), kChunkSize}; }
-    bool Read(std::uint32_t count, bool readOk) override {
-      State& s = t.s_;
-      s.ReceiveBytes->NoteWritten(count);
-      ok = readOk;
-      s.BytesRead = static_cast<Long>(count);
-      s.bytesReceived += count;
+    for (;;) {
+      std::uint32_t count = 0;
+      const bool ok = s_.internet.ReadFile(request_, s_.ReceiveBytes->data(), kChunkSize, count);
+      s_.ReceiveBytes->NoteWritten(count);
+      s_.BytesRead = static_cast<Long>(count);
+      s_.bytesReceived += count;
       if (count > 0) {
-        platform::AnsiToChars(s.ReceiveBytes->data(), count, s.ReceiveText.Extend(count));
+        platform::AnsiToChars(s_.ReceiveBytes->data(), count, s_.ReceiveText.Extend(count));
       }
-      t.Yield();
-      // When cancelled, what arrived stays and nothing more is read.
-      const bool cancelled = t.CancelRequested();
-      return readOk && count > 0 && !cancelled;
+      Yield();
+      if (!ok || count == 0 || CancelRequested()) return ok;
     }
-    Transfer& t;
-    bool ok = true;
-  };
+  }
 
   // One read of ReceiveBufferSize bytes into a buffer one byte larger; what the
   // reply holds beyond it is not fetched.

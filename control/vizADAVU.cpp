@@ -5,7 +5,7 @@
 
 #include "control/Encoding.h"
 #include "control/State.h"
-#include "platform/CurlInternet.h"
+#include "platform/BuiltIn.h"
 
 namespace vizadavu {
 namespace {
@@ -42,19 +42,16 @@ detail::State::State(vizADAVUEvents* events_, MessageLoop* loop_,
       loop(loop_),
       ownInternet(services.internet
                       ? nullptr
-                      : platform::MakeCurlInternet(services.memory ? *services.memory
-                                                                   : platform::SystemMemory())),
+                      : platform::MakeBuiltInInternet(services.memory ? *services.memory
+                                                                      : platform::SystemMemory())),
       internet(services.internet ? *services.internet : *ownInternet),
-      clock(services.clock ? *services.clock : ownClock),
+      clock(services.clock ? *services.clock : platform::SystemClock()),
       random(services.random ? *services.random : ownRandom),
       memory(services.memory ? *services.memory : platform::SystemMemory()),
       ReceiveText(memory) {}
 
 vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop)
-    : vizADAVU(events, loop, platform::Services{}) {}
-
-vizADAVU::vizADAVU(vizADAVUEvents* events, MessageLoop* loop, const platform::Services& services)
-    : state_(std::make_unique<detail::State>(events, loop, services)) {}
+    : state_(detail::NewState(events, loop)) {}
 
 vizADAVU::~vizADAVU() {
   // Destroyed from an event handler or the message loop while its own transfer

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <thread>
 
 namespace vizadavu::platform {
 
@@ -14,15 +13,7 @@ class Clock {
   virtual void SleepUntil(std::chrono::nanoseconds deadline) = 0;
 };
 
-class SteadyClock final : public Clock {
- public:
-  std::chrono::nanoseconds Now() override {
-    return std::chrono::steady_clock::now().time_since_epoch();
-  }
-  void SleepUntil(std::chrono::nanoseconds deadline) override {
-    std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(deadline)));
-  }
-};
+// The operating system's monotonic clock, whose wait sleeps.
+Clock& SystemClock() noexcept;
 
 }  // namespace vizadavu::platform

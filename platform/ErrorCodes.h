@@ -5,7 +5,7 @@
 // written down twice.
 #pragma once
 
-#include "vizadavu/vizADAVU.h"
+#include "vizadavu/ErrorCodes.h"
 
 namespace vizadavu::platform {
 

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string_view>
 
 #include "platform/ErrorCodes.h"
@@ -46,20 +45,10 @@ inline constexpr std::chrono::milliseconds kWaitCallbackInterval{20};
 }  // namespace inet
 
 // Called by a blocked SendRequest or ReadFile while it waits on the network;
-// returns whether to go on. It must not throw, nor call into the same object.
+// returns whether to go on. It is called from the boundary's own wait, never
+// from inside a library's callback and with no lock of the boundary held, so
+// it may run host code; it must not throw.
 using WaitCallback = std::function<bool()>;
-
-// Takes a body the way a loop of ReadFile calls into one buffer would: each
-// read goes into Buffer() (at most its size), then Read reports the count and
-// the result and says whether to read on. The loop runs until Read says stop;
-// a read of 0 bytes or a failed one is reported like any other.
-class ChunkSink {
- public:
-  virtual ~ChunkSink() = default;
-  virtual std::span<std::uint8_t> Buffer() = 0;
-  // May throw; the boundary then stops reading and passes the exception on.
-  virtual bool Read(std::uint32_t count, bool ok) = 0;
-};
 
 class Internet {
  public:
@@ -89,21 +78,7 @@ class Internet {
   // far while it waits, so that the wait callback can show progress.
   virtual bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                         std::uint32_t& bytesRead) = 0;
-  // Runs the loop of ChunkSink on `request`: the sink sees exactly the reads,
-  // counts and results that ReadFile into its buffer would give, and the last
-  // error is that of the failed read. A boundary may fill the sink's buffer
-  // straight from where the bytes arrive instead of calling ReadFile. Returns
-  // false when a read failed.
-  virtual bool ReadChunks(Handle request, ChunkSink& sink) {
-    for (;;) {
-      const std::span<std::uint8_t> buffer = sink.Buffer();
-      std::uint32_t count = 0;
-      const bool ok =
-          ReadFile(request, buffer.data(), static_cast<std::uint32_t>(buffer.size()), count);
-      if (!sink.Read(count, ok)) return ok;
-    }
-  }
-  // While SendRequest, ReadFile or ReadChunks on `request` waits, `callback` is called at
+  // While SendRequest or ReadFile on `request` waits, `callback` is called at
   // least every kWaitCallbackInterval; when it returns false the call fails with
   // codes::Cancelled (a read keeps the bytes it gathered). An empty callback
   // removes it. Time-outs are unchanged.

@@ -3,18 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Ascii.h"
 #include "platform/CodePage.h"
-#include "vizadavu/vizADAVU.h"
+#include "platform/Utf8.h"
 
 namespace vizadavu::platform {
 namespace {
 
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsHex(char c) {
-  return (c >= '0' && c <= '9') || (Lower(c) >= 'a' && Lower(c) <= 'f');
+  return (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f');
 }
 
 // An IPv6 literal, optionally with a zone id, bracketed for a URL.
@@ -30,8 +27,8 @@ std::optional<std::string> BracketedIpv6(std::string_view name) {
     } else if (i == zone) {
       host += "%25";
     } else {
-      const bool zoneChar = IsHex(c) || (Lower(c) >= 'a' && Lower(c) <= 'z') || c == '.' ||
-                            c == '_' || c == '-' || c == '~';
+      const bool zoneChar = IsHex(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z') ||
+                            c == '.' || c == '_' || c == '-' || c == '~';
       if (!zoneChar) return std::nullopt;
       host += c;
     }
@@ -57,11 +54,6 @@ bool IsToken(std::string_view text) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
            (c != 0 && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
   });
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 std::string_view TrimSpace(std::string_view text) {
@@ -97,7 +89,7 @@ std::optional<std::string> UrlHost(std::string_view host) {
   // goes on in UTF-8, for the IDN conversion before the lookup.
   std::u16string text;
   for (const char c : host) text += AnsiToChar(static_cast<std::uint8_t>(c));
-  return TextToUtf8(text);
+  return ToUtf8(text);
 }
 
 bool IsValidHost(std::string_view host) {
@@ -135,7 +127,8 @@ std::optional<HeaderLines> ParseHeaderLines(std::string_view headers) {
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
     const std::string_view name = line.substr(0, colon);
-    if (!IsToken(name) || SameName(name, "Content-Length") || SameName(name, "Transfer-Encoding")) {
+    if (!IsToken(name) || EqualsIgnoreCase(name, "Content-Length") ||
+        EqualsIgnoreCase(name, "Transfer-Encoding")) {
       return std::nullopt;
     }
     lines.emplace_back(name, TrimSpace(line.substr(colon + 1)));

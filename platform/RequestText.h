@@ -15,8 +15,6 @@ bool IsControlByte(unsigned char c);
 bool HasControlByte(std::string_view text);
 // RFC 9110 token characters (method and header names); false when empty.
 bool IsToken(std::string_view text);
-// ASCII case-insensitive equality (header names).
-bool SameName(std::string_view a, std::string_view b);
 std::string_view TrimSpace(std::string_view text);
 // The name part of a "Name: value" line.
 std::string_view NameOf(std::string_view line);

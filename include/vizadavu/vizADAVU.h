@@ -13,35 +13,16 @@
 #include <string>
 #include <string_view>
 
+#include "vizadavu/ErrorCodes.h"
 #include "vizadavu/Export.h"
 
 namespace vizadavu {
 
 using Integer = std::int16_t;
-using Long = std::int32_t;
 using Byte = std::uint8_t;
 using Text = std::u16string;
 
-// Error codes carried by the Error event, as decimal text. They are the numbers a
-// Windows host gets for the same failure and never change meaning.
 namespace errors {
-inline constexpr Long NotEnoughMemory = 8;
-inline constexpr Long Timeout = 12002;
-inline constexpr Long InternalError = 12004;
-inline constexpr Long InvalidUrl = 12005;
-inline constexpr Long NameNotResolved = 12007;
-inline constexpr Long CertDateInvalid = 12037;       // with StrictCertificates
-inline constexpr Long CertCnInvalid = 12038;         // with StrictCertificates
-inline constexpr Long ClientAuthCertNeeded = 12044;  // the server demands a client certificate
-inline constexpr Long InvalidCa = 12045;
-inline constexpr Long CannotConnect = 12029;
-inline constexpr Long ConnectionAborted = 12030;
-inline constexpr Long ConnectionReset = 12031;
-inline constexpr Long InvalidServerResponse = 12152;
-inline constexpr Long SecureChannelError = 12157;
-inline constexpr Long InvalidCertificate = 12169;
-inline constexpr Long Cancelled = 12017;  // the host called Cancel
-
 // A short English description of a code ("cannot connect to the server"), or
 // "unknown error" for a code this library never produces.
 VIZADAVU_EXPORT std::string_view Describe(Long code) noexcept;
@@ -84,12 +65,8 @@ class VIZADAVU_EXPORT MessageLoop {
   virtual void DoEvents() = 0;
 };
 
-namespace platform {
-struct Services;
-}
 namespace detail {
 struct State;
-struct Testing;
 }  // namespace detail
 
 // Conversions for Linux hosts, which speak UTF-8. Invalid input (malformed
@@ -187,12 +164,6 @@ class VIZADAVU_EXPORT vizADAVU {
   static constexpr int Height() { return 32; }
 
  private:
-  friend struct detail::Testing;
-  // Same as the public constructor, with the platform services taken from
-  // services (a null service means the built-in one).
-  VIZADAVU_NO_EXPORT vizADAVU(vizADAVUEvents* events, MessageLoop* loop,
-                              const platform::Services& services);
-
   std::unique_ptr<detail::State> state_;
 };
 

@@ -17,6 +17,15 @@ rm -rf "$work"
 mkdir -p "$work"
 consumers=()
 
+# A shipped library carries no test seam: nothing of the tests' way in
+# (detail::Testing and the services it hands over), no hook that can refuse
+# libcurl's allocations, among all its symbols, local ones included.
+no_seams() {
+  local found
+  found=$(nm -C "$1" 2>/dev/null | grep -E 'detail::Testing|t_services|MayAllocate|stageBytes' || true)
+  [ -z "$found" ] || { echo "$1 carries test seams:"; echo "$found"; exit 1; }
+}
+
 # The program must load its libvizadavu* from $1/, nowhere else.
 uses_prefix() {
   local libs
@@ -45,6 +54,7 @@ case $mode in
     if grep -Ei 'vizadavu::(detail|platform)|curl|ssl|crypto|evp_' <<<"$exports"; then
       echo "$so exports the symbols above, which are not public API"; exit 1
     fi
+    no_seams "$so"
     consumers=("$work/build/consumer") ;;
   package | package-root)
     prefix=$tree qt=ON
@@ -52,6 +62,9 @@ case $mode in
       prefix=$work/prefix qt=OFF
       cmake --install "$tree" --prefix "$prefix" >/dev/null
     fi
+    for lib in "$prefix"/lib*/libvizadavu.* "$prefix"/lib/*/libvizadavu.*; do
+      if [ -f "$lib" ]; then no_seams "$lib"; fi
+    done
     cmake -S "$here" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF \
       -DVIZADAVU_QT_CONSUMER=$qt >/dev/null

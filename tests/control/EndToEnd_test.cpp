@@ -228,8 +228,9 @@ ChunkedOutcome ReadChunked(platform::Internet* net, const Text& url, int stopAt,
 }
 
 TEST(EndToEndChunks, LibcurlBoundaryReadsExactlyAsTheReadFileLoop) {
-  // The libcurl boundary fills the chunk buffer from where the bytes arrive; the
-  // fake serves plain ReadFile calls. Both must leave the same reads, yields,
+  // The libcurl boundary fills the chunk buffer from where the bytes arrive and
+  // stages the rest of a delivery; the fake serves exactly the reads asked for.
+  // Both must leave the same reads, yields,
   // text and chunk buffer (last chunk first, then what the one before left),
   // also when the host stops the loop in the middle of a delivery.
   struct Case {

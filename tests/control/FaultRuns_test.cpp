@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "control/Testing.h"
-#include "platform/CurlInternet.h"
+#include "platform/curl/CurlInternet.h"
 #include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/FaultProxy.h"
@@ -72,7 +72,6 @@ class ShortTimeouts final : public platform::Internet {
   bool ReadFile(Handle r, std::uint8_t* b, std::uint32_t w, std::uint32_t& n) override {
     return n_.ReadFile(r, b, w, n);
   }
-  bool ReadChunks(Handle r, platform::ChunkSink& s) override { return n_.ReadChunks(r, s); }
   bool SetWaitCallback(Handle r, platform::WaitCallback c) override {
     return n_.SetWaitCallback(r, std::move(c));
   }

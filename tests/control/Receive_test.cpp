@@ -8,7 +8,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "control/Random.h"
+#include "control/RandomFill.h"
 #include "control/ReplyStorage.h"
 #include "control/Testing.h"
 #include "platform/CodePage.h"

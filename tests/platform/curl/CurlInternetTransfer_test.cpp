@@ -1,6 +1,6 @@
 // The libcurl internet boundary moving a reply: reads, broken and failed
 // connections, time-outs, closing mid-body and the wait callback.
-#include "tests/platform/CurlInternetFixture.h"
+#include "tests/platform/curl/CurlInternetFixture.h"
 
 #include <fcntl.h>
 #include <openssl/pem.h>
@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Proxy.h"
+#include "platform/curl/Proxy.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 #include "tests/support/TlsFaults.h"

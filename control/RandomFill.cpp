@@ -1,4 +1,4 @@
-#include "control/Random.h"
+#include "control/RandomFill.h"
 
 #include <algorithm>
 #include <cstring>

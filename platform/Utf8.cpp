@@ -1,16 +1,11 @@
-// Conversions between the control's 16-bit text and the byte encodings a Linux
-// host meets: UTF-8 and the control's code page.
-#include <cstdint>
+#include "platform/Utf8.h"
 
-#include "platform/CodePage.h"
-#include "vizadavu/vizADAVU.h"
-
-namespace vizadavu {
+namespace vizadavu::platform {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf16(Text& out, char32_t cp) {
+void AppendUtf16(std::u16string& out, char32_t cp) {
   if (cp >= 0x10000) {
     cp -= 0x10000;
     out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -43,8 +38,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
-Text Utf8ToText(std::string_view utf8) {
-  Text out;
+std::u16string FromUtf8(std::string_view utf8) {
+  std::u16string out;
   out.reserve(utf8.size());
   std::size_t i = 0;
   const std::size_t n = utf8.size();
@@ -82,7 +77,7 @@ Text Utf8ToText(std::string_view utf8) {
   return out;
 }
 
-std::string TextToUtf8(const Text& text) {
+std::string ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -100,33 +95,4 @@ std::string TextToUtf8(const Text& text) {
   return out;
 }
 
-Text AnsiToText(std::string_view bytes) {
-  Text out;
-  platform::AppendAnsiAsText(out, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                             bytes.size());
-  return out;
-}
-
-std::string TextToAnsi(const Text& text) {
-  std::string out(text.size(), '\0');
-  auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
-  const std::size_t size = text.size();
-  std::size_t n = 0;
-  // Runs without surrogates go through the code page's table in one call; a
-  // surrogate (a pair, or one alone) is one "?".
-  for (std::size_t i = 0; i < size;) {
-    std::size_t run = i;
-    while (run < size && (text[run] & 0xF800) != 0xD800) ++run;
-    platform::CharsToAnsi(text.data() + i, run - i, bytes + n);
-    n += run - i;
-    i = run;
-    if (i < size) {
-      bytes[n++] = '?';
-      i += platform::CharUnits(text.data(), i, size);
-    }
-  }
-  out.resize(n);
-  return out;
-}
-
-}  // namespace vizadavu
+}  // namespace vizadavu::platform

@@ -1,13 +1,13 @@
-#include "platform/CurlTransfer.h"
+#include "platform/curl/CurlTransfer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "platform/CurlErrors.h"
-#include "platform/CurlMemory.h"
 #include "platform/SecureMemory.h"
+#include "platform/curl/CurlErrors.h"
+#include "platform/curl/CurlMemory.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -106,84 +106,62 @@ bool CurlTransfer::CutBeforeCloseNotify() const {
   return status >= 200 && status != 204 && status != 304;
 }
 
-// Makes room for `bytes` staged bytes; the stage must be empty.
-bool CurlTransfer::ReserveStage(std::size_t bytes) {
-  if (bytes <= stageCap_) return true;
-  // Larger than libcurl's documented maximum delivery; grow to hold it.
-  auto* bigger = static_cast<std::uint8_t*>(memory_->Allocate(bytes, false));
-  if (bigger == nullptr) return false;
-  ReleaseStage();
-  stage_ = bigger;
-  stageCap_ = bytes;
+// Makes room for `bytes` more staged bytes at the stage's end; false when they
+// do not fit. The stage is allocated the first time a delivery does not fit the
+// read in progress, and kept for the rest of the transfer; `refused` tells
+// that its memory could not be had.
+bool CurlTransfer::ReserveStage(std::size_t bytes, bool& refused) {
+  refused = false;
+  if (stage_ == nullptr) {
+    stage_ = static_cast<std::uint8_t*>(memory_->Allocate(kStageBytes, false));
+    if (stage_ == nullptr) {
+      refused = true;
+      return false;
+    }
+    stageCap_ = kStageBytes;
+  }
+  if (stageEnd_ + bytes <= stageCap_) return true;
+  if (stageBegin_ == 0 || stageEnd_ - stageBegin_ + bytes > stageCap_) return false;
+  std::memmove(stage_, stage_ + stageBegin_, stageEnd_ - stageBegin_);
+  stageEnd_ -= stageBegin_;
+  stageBegin_ = 0;
   return true;
 }
 
 // libcurl delivers each piece of body at most once per call and re-delivers it
-// after a pause, so a piece is taken whole or not at all.
+// after a pause, so a piece is taken whole or not at all. One round of
+// libcurl's work hands over every piece its socket reads brought (16 KiB each);
+// what does not fit the read in progress is staged, and only a piece that no
+// longer fits the stage pauses the transfer, so that libcurl, which keeps a
+// paused piece in a buffer of its own and hands it over again, rarely has to.
 std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& t = *static_cast<CurlTransfer*>(user);
   const std::size_t n = size * count;
-  if (t.Staged()) {
-    t.paused_ = true;
-    return CURL_WRITEFUNC_PAUSE;
-  }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
-  std::size_t taken = 0;
-  if (t.sink_ != nullptr) {
-    taken = t.FeedSink(bytes, n);
-  } else {
-    taken = std::min(n, t.dstCap_ - t.dstLen_);
-  }
+  // Staged bytes go out first: nothing more reaches the read before them.
+  const std::size_t taken = t.Staged() ? 0 : std::min(n, t.dstCap_ - t.dstLen_);
   const std::size_t rest = n - taken;
-  if (!t.ReserveStage(rest)) {
-    t.error_ = codes::NotEnoughMemory;
-    return 0;  // fails the transfer with CURLE_WRITE_ERROR
+  if (rest > 0) {
+    bool refused = false;
+    if (!t.ReserveStage(rest, refused)) {
+      if (refused) {
+        t.error_ = codes::NotEnoughMemory;
+        return 0;  // fails the transfer with CURLE_WRITE_ERROR
+      }
+      t.paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
   }
-  if (t.sink_ == nullptr && taken > 0) {
+  if (taken > 0) {
     std::memcpy(t.dst_ + t.dstLen_, bytes, taken);
     t.dstLen_ += taken;
   }
   if (rest > 0) {
-    std::memcpy(t.stage_, bytes + taken, rest);
-    t.stageBegin_ = 0;
-    t.stageEnd_ = rest;
+    std::memcpy(t.stage_ + t.stageEnd_, bytes + taken, rest);
+    t.stageEnd_ += rest;
   }
   t.lastActivity_ = SteadyClock::now();
   return n;
-}
-
-// Copies bytes into the sink's buffer, reporting each read it fills, until
-// they are used up or the sink stops; returns how many it used.
-std::size_t CurlTransfer::FeedSink(const std::uint8_t* data, std::size_t n) {
-  std::size_t used = 0;
-  while (used < n && !sinkStopped_) {
-    const std::size_t take = std::min(n - used, chunkCap_ - chunkLen_);
-    std::memcpy(chunk_ + chunkLen_, data + used, take);
-    chunkLen_ += take;
-    used += take;
-    if (chunkLen_ == chunkCap_) EndChunk(true);
-  }
-  return used;
-}
-
-// Reports the read in progress to the sink and sets up the next one.
-void CurlTransfer::EndChunk(bool ok) noexcept {
-  const auto count = static_cast<std::uint32_t>(chunkLen_);
-  chunkLen_ = 0;
-  chunkFailed_ = !ok;
-  try {
-    if (!sink_->Read(count, ok)) {
-      sinkStopped_ = true;
-      return;
-    }
-    const std::span<std::uint8_t> next = sink_->Buffer();
-    chunk_ = next.data();
-    chunkCap_ = std::min<std::size_t>(next.size(), kNoLimit);
-    if (chunkCap_ == 0) sinkStopped_ = true;  // a sink without a buffer cannot go on
-  } catch (...) {
-    sinkThrew_ = std::current_exception();
-    sinkStopped_ = true;
-  }
 }
 
 std::size_t CurlTransfer::OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -300,38 +278,6 @@ void CurlTransfer::Continue(bool (*satisfied)(const CurlTransfer&)) {
     if (rc != CURLE_OK) error_ = Failure(SetupErrorForCurl(rc));
   }
   if (error_ == codes::None) error_ = Failure(Drive(satisfied));
-}
-
-ErrorCode CurlTransfer::ReadChunks(ChunkSink& sink, bool& failed, std::exception_ptr& thrown) {
-  sink_ = &sink;
-  chunkLen_ = 0;
-  sinkStopped_ = chunkFailed_ = false;
-  sinkThrew_ = nullptr;
-  const std::span<std::uint8_t> first = sink.Buffer();
-  chunk_ = first.data();
-  chunkCap_ = std::min<std::size_t>(first.size(), kNoLimit);
-  if (chunkCap_ == 0) EndChunk(error_ == codes::None);  // as a read of 0 bytes would end
-  // Bytes an earlier read left staged come first.
-  if (Staged()) {
-    stageBegin_ += FeedSink(stage_ + stageBegin_, stageEnd_ - stageBegin_);
-    if (stageBegin_ == stageEnd_) stageBegin_ = stageEnd_ = 0;
-  }
-  while (!sinkStopped_) {
-    if (error_ == codes::None && !done_) {
-      Continue([](const CurlTransfer& t) { return t.sinkStopped_; });
-      if (sinkStopped_) break;
-    }
-    // The body ended or failed: the read in progress ends with what it holds.
-    if (error_ == codes::None && done_ && result_ != CURLE_OK) error_ = Failure(FinalError());
-    EndChunk(error_ == codes::None);
-  }
-  sink_ = nullptr;
-  chunk_ = nullptr;
-  chunkCap_ = chunkLen_ = 0;
-  failed = chunkFailed_;
-  thrown = sinkThrew_;
-  sinkThrew_ = nullptr;
-  return failed ? error_ : codes::None;
 }
 
 std::uint32_t CurlTransfer::StatusCode() const {

@@ -5,11 +5,12 @@
 //   connection, TLS and the request itself happen in SendRequest, which returns
 //   once the final (non-1xx) reply headers have arrived.
 // - The body is pulled off the connection only as ReadFile asks for it: at most
-//   one libcurl delivery (64 KiB) is held between reads, so memory stays bounded
+//   kStageBytes (256 KiB) of it is held between reads, so memory stays bounded
 //   whatever the size of the reply. Held bytes are overwritten before release.
-// - ReadChunks copies each delivery straight into the sink's buffer, so a
-//   chunked read costs one copy instead of staging; its reads, counts and
-//   results are those of a ReadFile loop.
+// - A send or read that waits calls the wait callback from its own loop,
+//   between libcurl's calls and with no lock held; meanwhile another call on
+//   the same request fails with 12019, and closing it takes effect once the
+//   waiting call has returned.
 // - A read that meets an error returns FALSE with the good bytes it gathered
 //   before the error (often none); every later read fails with 0 bytes.
 // - Time-outs (milliseconds): connect bounds connection set-up (lookup, TCP,
@@ -57,9 +58,9 @@
 
 #include <memory>
 
-#include "platform/CurlServices.h"
 #include "platform/Internet.h"
 #include "platform/Memory.h"
+#include "platform/curl/CurlLibrary.h"
 
 namespace vizadavu::platform {
 
@@ -67,7 +68,7 @@ class CurlInternet final : public Internet {
  public:
   // Reply bytes that arrive ahead of a read wait in blocks from memory; what
   // libcurl is asked besides the transfer goes through curl.
-  explicit CurlInternet(Memory& memory = SystemMemory(), CurlServices& curl = RealCurlServices());
+  explicit CurlInternet(Memory& memory = SystemMemory(), CurlLibrary& curl = RealCurlLibrary());
   ~CurlInternet() override;
   CurlInternet(const CurlInternet&) = delete;
   CurlInternet& operator=(const CurlInternet&) = delete;
@@ -84,7 +85,6 @@ class CurlInternet final : public Internet {
   bool SendRequest(Handle request, std::optional<std::string_view> body) override;
   bool ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                 std::uint32_t& bytesRead) override;
-  bool ReadChunks(Handle request, ChunkSink& sink) override;
   bool SetWaitCallback(Handle request, WaitCallback callback) override;
   bool QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) override;
   bool CloseHandle(Handle handle) override;
@@ -95,8 +95,5 @@ class CurlInternet final : public Internet {
  private:
   std::unique_ptr<Impl> impl_;
 };
-
-// The built-in internet boundary, staging reply bytes in blocks from memory.
-std::unique_ptr<Internet> MakeCurlInternet(Memory& memory = SystemMemory());
 
 }  // namespace vizadavu::platform

@@ -1,4 +1,4 @@
-#include "platform/CurlMemory.h"
+#include "platform/curl/CurlMemory.h"
 
 #include <curl/curl.h>
 #include <malloc.h>
@@ -20,26 +20,26 @@ void* Noted(void* block) noexcept {
   return block;
 }
 
-bool Refused() noexcept {
-  return t_scope != nullptr && !t_scope->services().MayAllocate();
+}  // namespace
+
+void NoteRefusedAllocation() noexcept {
+  if (t_scope != nullptr) t_scope->NoteRefusal();
 }
 
-void* PlainMalloc(std::size_t size) {
-  return Noted(Refused() ? nullptr : std::malloc(size));
+void* CurlMalloc(std::size_t size) {
+  return Noted(std::malloc(size));
 }
 
-void* PlainCalloc(std::size_t count, std::size_t size) {
-  return Noted(Refused() ? nullptr : std::calloc(count, size));
+void* CurlCalloc(std::size_t count, std::size_t size) {
+  return Noted(std::calloc(count, size));
 }
 
-char* CopyString(const char* text) {
+char* CurlStrdup(const char* text) {
   const std::size_t size = std::strlen(text) + 1;
-  auto* copy = static_cast<char*>(PlainMalloc(size));
+  auto* copy = static_cast<char*>(CurlMalloc(size));
   if (copy != nullptr) std::memcpy(copy, text, size);
   return copy;
 }
-
-}  // namespace
 
 // The C allocator's own size of a block, so that the whole block is wiped,
 // whatever libcurl asked for when it allocated it.
@@ -52,14 +52,14 @@ void WipingFree(void* block) {
 // Never grows in place: the data moves to a new block and the old one is wiped,
 // so no copy stays behind in memory the C allocator hands out again.
 void* WipingRealloc(void* block, std::size_t size) {
-  if (block == nullptr) return PlainMalloc(size);
+  if (block == nullptr) return CurlMalloc(size);
   const std::size_t old = malloc_usable_size(block);
   if (size <= old && size > 0) return block;  // still fits; wiped whole when freed
   if (size == 0) {
     WipingFree(block);
     return nullptr;
   }
-  void* grown = PlainMalloc(size);
+  void* grown = CurlMalloc(size);
   if (grown == nullptr) return nullptr;  // the old block stays valid, as realloc leaves it
   std::memcpy(grown, block, old);
   WipingFree(block);
@@ -67,12 +67,10 @@ void* WipingRealloc(void* block, std::size_t size) {
 }
 
 int InitCurlWithWipingMemory(long flags) {
-  return curl_global_init_mem(flags, PlainMalloc, WipingFree, WipingRealloc, CopyString,
-                              PlainCalloc);
+  return curl_global_init_mem(flags, CurlMalloc, WipingFree, WipingRealloc, CurlStrdup, CurlCalloc);
 }
 
-CurlAllocationScope::CurlAllocationScope(CurlServices& services) noexcept
-    : services_(services), previous_(t_scope) {
+CurlAllocationScope::CurlAllocationScope() noexcept : previous_(t_scope) {
   t_scope = this;
 }
 
@@ -82,11 +80,6 @@ CurlAllocationScope::~CurlAllocationScope() {
 
 bool CurlAllocationRefused() noexcept {
   return t_scope != nullptr && t_scope->refused();
-}
-
-CurlServices& RealCurlServices() noexcept {
-  static CurlServices real;
-  return real;
 }
 
 }  // namespace vizadavu::platform

@@ -1,4 +1,4 @@
-#include "platform/ReplyFraming.h"
+#include "platform/curl/ReplyFraming.h"
 
 #include <limits>
 

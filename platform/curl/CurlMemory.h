@@ -3,8 +3,6 @@
 
 #include <cstddef>
 
-#include "platform/CurlServices.h"
-
 namespace vizadavu::platform {
 
 // Initialises libcurl (curl_global_init_mem with `flags`) so that every block it
@@ -15,30 +13,34 @@ namespace vizadavu::platform {
 // more initialisation. Returns the CURLcode as an int; 0 is success.
 int InitCurlWithWipingMemory(long flags);
 
-// The allocator's reallocation and release, as libcurl gets them.
+// The allocator's functions, as libcurl gets them. A block that cannot be had
+// is noted in the running call's scope.
+void* CurlMalloc(std::size_t size);
+void* CurlCalloc(std::size_t count, std::size_t size);
+char* CurlStrdup(const char* text);
 void* WipingRealloc(void* block, std::size_t size);
 void WipingFree(void* block);
+// Notes in the running call's scope that an allocation of libcurl's could not
+// be had (for an allocator that wraps the functions above).
+void NoteRefusedAllocation() noexcept;
 
-// While one lives, libcurl's allocations on this thread ask `services` whether
-// they may be had (scopes nest; the innermost asks) and it notes any that could
-// not be had, so that the call can report running out of memory rather than
-// whatever libcurl made of it. Without one, every allocation may. libcurl's
-// allocator takes no context of its own, so this is how a boundary object's
-// service reaches it.
+// While one lives, it notes any allocation of libcurl's on this thread that
+// could not be had (scopes nest; the innermost notes), so that the call can
+// report running out of memory rather than whatever libcurl made of it.
+// libcurl's allocator takes no context of its own, so this is how a boundary
+// call learns of it.
 class CurlAllocationScope {
  public:
-  explicit CurlAllocationScope(CurlServices& services) noexcept;
+  CurlAllocationScope() noexcept;
   ~CurlAllocationScope();
   CurlAllocationScope(const CurlAllocationScope&) = delete;
   CurlAllocationScope& operator=(const CurlAllocationScope&) = delete;
 
-  CurlServices& services() const noexcept { return services_; }
   // Whether an allocation of libcurl's failed on this thread in this scope.
   bool refused() const noexcept { return refused_; }
   void NoteRefusal() noexcept { refused_ = true; }
 
  private:
-  CurlServices& services_;
   CurlAllocationScope* previous_;
   bool refused_ = false;
 };

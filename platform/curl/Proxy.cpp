@@ -1,6 +1,7 @@
-#include "platform/Proxy.h"
+#include "platform/curl/Proxy.h"
 
-#include "vizadavu/vizADAVU.h"
+#include "platform/Ascii.h"
+#include "platform/BuiltIn.h"
 
 #include <arpa/inet.h>
 
@@ -12,15 +13,6 @@
 
 namespace vizadavu::platform {
 namespace {
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 std::optional<std::string> Variable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
@@ -76,9 +68,9 @@ bool NameMatches(std::string_view host, std::string_view entry) {
   if (!entry.empty() && entry.back() == '.') entry.remove_suffix(1);
   if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
   if (entry.empty()) return false;
-  if (entry.size() == host.size()) return SameText(entry, host);
+  if (entry.size() == host.size()) return EqualsIgnoreCase(entry, host);
   return entry.size() < host.size() && host[host.size() - entry.size() - 1] == '.' &&
-         SameText(entry, host.substr(host.size() - entry.size()));
+         EqualsIgnoreCase(entry, host.substr(host.size() - entry.size()));
 }
 
 }  // namespace
@@ -104,7 +96,7 @@ bool NoProxyMatches(std::string_view host, std::string_view list) {
 
 std::string EnvironmentProxy(std::string_view scheme, std::string_view host) {
   std::string name;
-  for (const char c : scheme) name += Lower(c);
+  for (const char c : scheme) name += AsciiLower(c);
   name += "_proxy";
   std::optional<std::string> proxy = Variable(name);
   if (!proxy && name != "http_proxy") {
@@ -121,12 +113,8 @@ std::string EnvironmentProxy(std::string_view scheme, std::string_view host) {
   return *proxy;
 }
 
-}  // namespace vizadavu::platform
-
-namespace vizadavu {
-
-std::string EnvironmentProxy(std::string_view host, bool secureModeOff) {
-  return platform::EnvironmentProxy(secureModeOff ? "http" : "https", host);
+std::string BuiltInProxy(std::string_view host, bool plain) {
+  return EnvironmentProxy(plain ? "http" : "https", host);
 }
 
-}  // namespace vizadavu
+}  // namespace vizadavu::platform

@@ -1,11 +1,10 @@
 // The internet boundary over libcurl: the table of session, connection and
 // request handles and the checks on what a caller hands each call. The transfer
 // itself is CurlTransfer's.
-#include "platform/CurlInternet.h"
+#include "platform/curl/CurlInternet.h"
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
 #include <map>
 #include <mutex>
 #include <new>
@@ -14,9 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/CurlMemory.h"
-#include "platform/CurlTransfer.h"
+#include "platform/Ascii.h"
+#include "platform/BuiltIn.h"
 #include "platform/RequestText.h"
+#include "platform/curl/CurlMemory.h"
+#include "platform/curl/CurlTransfer.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -55,8 +56,8 @@ struct Node {
   std::uint32_t flags = 0;
   std::vector<std::string> headers;  // "Name: value", in the order added
   WaitCallback waitCallback;
-  std::uint32_t statusCode = 0;  // of the final reply to the last send; 0: none
-  std::unique_ptr<CurlTransfer> transfer;
+  std::uint32_t statusCode = 0;            // of the final reply to the last send; 0: none
+  std::shared_ptr<CurlTransfer> transfer;  // held by a running call too
 
   explicit Node(Kind k) : kind(k) {}
 };
@@ -74,9 +75,9 @@ constexpr R FailureValue() {
 }  // namespace
 
 struct CurlInternet::Impl {
-  Impl(Memory& memory_, CurlServices& curl_) : memory(memory_), curl(curl_) {}
+  Impl(Memory& memory_, CurlLibrary& curl_) : memory(memory_), curl(curl_) {}
   Memory& memory;  // staging buffers for reply bytes
-  CurlServices& curl;
+  CurlLibrary& curl;
   std::mutex mutex;
   std::atomic<ErrorCode> lastError{codes::None};
   std::map<Handle, std::unique_ptr<Node>> nodes;
@@ -88,7 +89,7 @@ struct CurlInternet::Impl {
   template <class R, class F>
   R Call(F&& body) {
     const std::lock_guard lock(mutex);
-    const CurlAllocationScope allocations(curl);
+    const CurlAllocationScope allocations;
     ErrorCode error = codes::InternalError;
     R result = FailureValue<R>();
     try {
@@ -104,6 +105,30 @@ struct CurlInternet::Impl {
     if (allocations.refused()) error = codes::NotEnoughMemory;
     lastError.store(error);
     return FailureValue<R>();
+  }
+
+  // Runs a transfer's wait (`body`, a send or a read) without the lock, so that
+  // the wait callback, which may run host code, runs with no lock held. The
+  // transfer was claimed under the lock: a second call on the request fails
+  // meanwhile, and a close ends the transfer once this call returns.
+  template <class F>
+  bool Unlocked(CurlTransfer& transfer, F&& body) {
+    ErrorCode error = codes::InternalError;
+    {
+      const CurlAllocationScope allocations;
+      try {
+        error = body();
+      } catch (const std::bad_alloc&) {
+        error = codes::NotEnoughMemory;
+      } catch (...) {
+        error = codes::InternalError;
+      }
+      if (error != codes::None && allocations.refused()) error = codes::NotEnoughMemory;
+    }
+    transfer.Release();
+    if (error == codes::None) return true;
+    lastError.store(error);
+    return false;
   }
 
   Node* Find(Handle handle, Kind kind) {
@@ -128,12 +153,12 @@ struct CurlInternet::Impl {
   }
 };
 
-CurlInternet::CurlInternet(Memory& memory, CurlServices& curl)
+CurlInternet::CurlInternet(Memory& memory, CurlLibrary& curl)
     : impl_(std::make_unique<Impl>(memory, curl)) {}
 
 CurlInternet::~CurlInternet() = default;
 
-std::unique_ptr<Internet> MakeCurlInternet(Memory& memory) {
+std::unique_ptr<Internet> MakeBuiltInInternet(Memory& memory) {
   return std::make_unique<CurlInternet>(memory);
 }
 
@@ -186,9 +211,9 @@ Handle CurlInternet::OpenRequest(Handle connection, std::string_view verb,
     const bool post = verb == "POST";
     if (!post && !verb.empty() && verb != "GET") return codes::InvalidParameter;
     long httpVersion = 0;
-    if (version.empty() || SameName(version, "HTTP/1.1")) {
+    if (version.empty() || EqualsIgnoreCase(version, "HTTP/1.1")) {
       httpVersion = CURL_HTTP_VERSION_1_1;
-    } else if (SameName(version, "HTTP/1.0")) {
+    } else if (EqualsIgnoreCase(version, "HTTP/1.0")) {
       httpVersion = CURL_HTTP_VERSION_1_0;
     } else {
       return codes::InvalidParameter;
@@ -219,7 +244,7 @@ bool CurlInternet::AddRequestHeaders(Handle request, std::string_view headers,
     for (const auto& [name, value] : *lines) {
       const std::string_view headerName = name;  // clang before 16 cannot capture a binding
       const auto it = std::find_if(list.begin(), list.end(), [&](const std::string& existing) {
-        return SameName(NameOf(existing), headerName);
+        return EqualsIgnoreCase(NameOf(existing), headerName);
       });
       if (value.empty()) {  // an empty value removes the header
         if (it != list.end()) list.erase(it);
@@ -261,9 +286,11 @@ bool CurlInternet::SetOption(Handle handle, std::uint32_t option, std::uint32_t 
 }
 
 bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> body) {
-  return impl_->Call<bool>([&](bool& out) {
+  std::shared_ptr<CurlTransfer> transfer;
+  const bool started = impl_->Call<bool>([&](bool& out) {
     Node* node = impl_->Find(request, Kind::kRequest);
     if (node == nullptr) return codes::InvalidHandle;
+    if (node->transfer && node->transfer->Busy()) return codes::IncorrectHandleState;
     const Node& connection = *impl_->Find(node->parent, Kind::kConnection);
     const Node& session = *impl_->Find(connection.parent, Kind::kSession);
 
@@ -284,49 +311,51 @@ bool CurlInternet::SendRequest(Handle request, std::optional<std::string_view> b
     setup.memory = &impl_->memory;
     setup.curl = &impl_->curl;
     ErrorCode error = codes::None;
-    node->transfer = CurlTransfer::Start(setup, body, error);
-    if (error == codes::None) error = node->transfer->AwaitHeaders();
-    if (error != codes::None) {
-      node->transfer.reset();
-      return error;
-    }
-    node->statusCode = node->transfer->StatusCode();
+    std::unique_ptr<CurlTransfer> made = CurlTransfer::Start(setup, body, error);
+    if (error != codes::None) return error;
+    made->Claim();
+    transfer = node->transfer = std::move(made);
     out = true;
     return codes::None;
   });
+  if (!started) return false;
+  const bool sent = impl_->Unlocked(*transfer, [&] { return transfer->AwaitHeaders(); });
+  const std::lock_guard lock(impl_->mutex);
+  Node* node = impl_->Find(request, Kind::kRequest);
+  if (node == nullptr || node->transfer != transfer) return sent;  // closed meanwhile
+  if (sent) {
+    node->statusCode = transfer->StatusCode();
+  } else {
+    node->transfer.reset();
+  }
+  return sent;
 }
 
 bool CurlInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
                             std::uint32_t& bytesRead) {
   bytesRead = 0;
-  return impl_->Call<bool>([&](bool& out) {
+  std::shared_ptr<CurlTransfer> waiting;  // a read whose wait calls back runs unlocked
+  const bool done = impl_->Call<bool>([&](bool& out) {
     Node* node = impl_->Find(request, Kind::kRequest);
     if (node == nullptr) return codes::InvalidHandle;
     if (buffer == nullptr && wanted > 0) return codes::InvalidParameter;
-    if (!node->transfer) return codes::IncorrectHandleState;
+    if (!node->transfer || !node->transfer->Claim()) return codes::IncorrectHandleState;
     out = true;
-    return node->transfer->Read(buffer, wanted, bytesRead);
+    if (node->transfer->CallsBack()) {
+      waiting = node->transfer;
+      return codes::None;
+    }
+    // Nothing of the caller's runs during this read: it goes on under the lock,
+    // at the cost of one lookup per read.
+    const struct Held {
+      CurlTransfer& t;
+      ~Held() { t.Release(); }
+    } held{*node->transfer};
+    return held.t.Read(buffer, wanted, bytesRead);
   });
-}
-
-bool CurlInternet::ReadChunks(Handle request, ChunkSink& sink) {
-  std::exception_ptr thrown;
-  bool ran = false;
-  const bool ok = impl_->Call<bool>([&](bool& out) {
-    Node* node = impl_->Find(request, Kind::kRequest);
-    if (node == nullptr) return codes::InvalidHandle;
-    if (!node->transfer) return codes::IncorrectHandleState;
-    ran = true;
-    bool failed = false;
-    const ErrorCode error = node->transfer->ReadChunks(sink, failed, thrown);
-    out = !failed;
-    return error;
-  });
-  // The sink's exception leaves after the lock does.
-  if (thrown) std::rethrow_exception(thrown);
-  // A request that cannot be read: the sink sees the failed read ReadFile gives.
-  if (!ran) sink.Read(0, false);
-  return ok;
+  if (!waiting) return done;
+  return done &&
+         impl_->Unlocked(*waiting, [&] { return waiting->Read(buffer, wanted, bytesRead); });
 }
 
 bool CurlInternet::SetWaitCallback(Handle request, WaitCallback callback) {

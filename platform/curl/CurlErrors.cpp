@@ -1,4 +1,4 @@
-#include "platform/CurlErrors.h"
+#include "platform/curl/CurlErrors.h"
 
 #include <curl/curl.h>
 #include <openssl/x509_vfy.h>

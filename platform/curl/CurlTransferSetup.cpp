@@ -7,11 +7,12 @@
 #include <optional>
 #include <string>
 
-#include "platform/CurlErrors.h"
-#include "platform/CurlTransfer.h"
+#include "platform/Ascii.h"
 #include "platform/Internet.h"
-#include "platform/Proxy.h"
 #include "platform/RequestText.h"
+#include "platform/curl/CurlErrors.h"
+#include "platform/curl/CurlTransfer.h"
+#include "platform/curl/Proxy.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -50,6 +51,11 @@ std::optional<std::string> AsciiHost(std::string_view host) {
 
 }  // namespace
 
+CurlLibrary& RealCurlLibrary() noexcept {
+  static CurlLibrary real;
+  return real;
+}
+
 std::unique_ptr<CurlTransfer> CurlTransfer::Start(const TransferSetup& setup,
                                                   std::optional<std::string_view> body,
                                                   ErrorCode& error) {
@@ -64,11 +70,9 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   timeouts_ = setup.timeouts;
   waitCallback_ = setup.waitCallback;
   memory_ = setup.memory != nullptr ? setup.memory : &SystemMemory();
-  stage_ = static_cast<std::uint8_t*>(memory_->Allocate(setup.stageBytes, false));
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();
-  if (stage_ == nullptr || multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;
-  stageCap_ = setup.stageBytes;
+  if (multi_ == nullptr || easy_ == nullptr) return codes::NotEnoughMemory;
 
   const bool secure = (setup.flags & inet::kFlagSecure) != 0;
   secure_ = secure;
@@ -100,7 +104,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   }
   for (const char* name : {"Accept", "Expect", "Content-Type", "Proxy-Connection"}) {
     const bool given = std::any_of(own.begin(), own.end(), [&](const std::string& line) {
-      return SameName(NameOf(line), name);
+      return EqualsIgnoreCase(NameOf(line), name);
     });
     if (given) continue;
     curl_slist* next = curl_slist_append(headers_, (std::string(name) + ":").c_str());
@@ -165,7 +169,7 @@ ErrorCode CurlTransfer::Configure(const TransferSetup& setup,
   }
   if (rc != CURLE_OK) return SetupErrorForCurl(rc);
 
-  CurlServices& curl = setup.curl != nullptr ? *setup.curl : RealCurlServices();
+  CurlLibrary& curl = setup.curl != nullptr ? *setup.curl : RealCurlLibrary();
   const CURLMcode mc = curl.AddHandle(multi_, e);
   if (mc != CURLM_OK) {
     curl_easy_cleanup(easy_);  // never added: the destructor must not remove it

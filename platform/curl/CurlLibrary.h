@@ -1,20 +1,15 @@
 // What the libcurl boundary asks of libcurl besides the transfer itself, as a
 // service the boundary takes at construction: the real one by default, one that
-// refuses in the tests of those failure paths.
+// refuses in the tests of that failure path.
 #pragma once
 
 #include <curl/curl.h>
 
 namespace vizadavu::platform {
 
-class CurlServices {
+class CurlLibrary {
  public:
-  virtual ~CurlServices() = default;
-
-  // Whether libcurl's next allocation on this thread may be had; asked for
-  // every allocation made while a call of the boundary that holds this service
-  // runs on the thread (see CurlAllocationScope).
-  virtual bool MayAllocate() noexcept { return true; }
+  virtual ~CurlLibrary() = default;
 
   // curl_multi_add_handle. With this libcurl it fails only for misuse this code
   // never makes, but other versions may run out of memory.
@@ -23,7 +18,7 @@ class CurlServices {
   }
 };
 
-// The real services: every allocation may be had, libcurl adds the handles.
-CurlServices& RealCurlServices() noexcept;
+// The real one: libcurl adds the handles.
+CurlLibrary& RealCurlLibrary() noexcept;
 
 }  // namespace vizadavu::platform

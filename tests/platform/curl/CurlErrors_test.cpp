@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/CurlErrors.h"
+#include "platform/curl/CurlErrors.h"
 
 namespace vizadavu::platform {
 namespace {

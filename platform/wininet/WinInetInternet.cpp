@@ -14,59 +14,19 @@
 #include <vector>
 
 #include "platform/RequestText.h"
-#include "platform/wininet/WinInetRequest.h"
+#include "platform/wininet/WinInetNode.h"
 
 namespace vizadavu::platform {
 namespace {
 
-using wininet::AsyncState;
 using wininet::Exchange;
+using wininet::Kind;
+using wininet::LastWinError;
+using wininet::Node;
 
 // Handles are unique across every object in the process, so a handle from one
 // object is never mistaken for a live handle of another.
 std::atomic<Handle> gNextHandle{0x1000};
-
-enum class Kind { kSession, kConnection, kRequest };
-
-ErrorCode LastWinError() {
-  const DWORD error = GetLastError();
-  return error != 0 ? static_cast<ErrorCode>(error) : codes::InternalError;
-}
-
-// One handle of the table. A node keeps its parent alive, and closes its
-// WinINet handles when the last reference goes: after its children, and after
-// a call still running on it has returned.
-struct Node {
-  explicit Node(Kind k) : kind(k) {}
-  ~Node() {
-    if (exchange.handle != nullptr) InternetCloseHandle(exchange.handle);
-    if (exchange.async != nullptr) exchange.async->Release();
-    if (twin != nullptr) InternetCloseHandle(twin);
-    if (handle != nullptr) InternetCloseHandle(handle);
-  }
-  Node(const Node&) = delete;
-  Node& operator=(const Node&) = delete;
-
-  Kind kind;
-  Handle id = kNullHandle;
-  std::shared_ptr<Node> parent;
-  HINTERNET handle = nullptr;                    // a session's or connection's synchronous handle
-  HINTERNET twin = nullptr;                      // its asynchronous twin, opened on first need
-  std::vector<std::pair<DWORD, DWORD>> options;  // as set, in order
-  // Session.
-  std::string agent;
-  DWORD access = 0;
-  // Connection.
-  std::string host;
-  std::uint16_t port = 0;
-  // Request.
-  std::string verb, target, version;
-  DWORD flags = 0;
-  std::vector<std::pair<std::string, DWORD>> headers;  // as added
-  Exchange exchange;
-  bool busy = false;  // a send or read runs on it
-  std::uint32_t statusCode = 0;
-};
 
 template <class R>
 constexpr R FailureValue() {
@@ -75,13 +35,6 @@ constexpr R FailureValue() {
   } else {
     return kNullHandle;
   }
-}
-
-bool ApplyOptions(HINTERNET handle, const Node& node) {
-  for (auto [option, value] : node.options) {
-    if (!InternetSetOptionA(handle, option, &value, sizeof value)) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -137,63 +90,6 @@ struct WinInetInternet::Impl {
     }
     for (const Handle child : children) Close(child);
     nodes.erase(handle);
-  }
-
-  // Moves a request to its session's asynchronous twin, opening the twins of
-  // the session and connection on first need.
-  static ErrorCode GoAsync(Node& request) {
-    Node& connection = *request.parent;
-    Node& session = *connection.parent;
-    if (session.twin == nullptr) {
-      HINTERNET twin = InternetOpenA(session.agent.c_str(), session.access, nullptr, nullptr,
-                                     INTERNET_FLAG_ASYNC);
-      if (twin == nullptr) return LastWinError();
-      if (InternetSetStatusCallbackA(twin, wininet::StatusCallback) ==
-              INTERNET_INVALID_STATUS_CALLBACK ||
-          !ApplyOptions(twin, session)) {
-        const ErrorCode error = LastWinError();
-        InternetCloseHandle(twin);
-        return error;
-      }
-      session.twin = twin;
-    }
-    if (connection.twin == nullptr) {
-      HINTERNET twin = InternetConnectA(session.twin, connection.host.c_str(), connection.port, "",
-                                        "", INTERNET_SERVICE_HTTP, 0, 0);
-      if (twin == nullptr) return LastWinError();
-      if (!ApplyOptions(twin, connection)) {
-        const ErrorCode error = LastWinError();
-        InternetCloseHandle(twin);
-        return error;
-      }
-      connection.twin = twin;
-    }
-    AsyncState* state = AsyncState::Create();
-    if (state == nullptr) return codes::NotEnoughMemory;
-    HINTERNET handle = HttpOpenRequestA(connection.twin, request.verb.c_str(),
-                                        request.target.c_str(), request.version.c_str(), nullptr,
-                                        nullptr, request.flags, reinterpret_cast<DWORD_PTR>(state));
-    if (handle == nullptr) {
-      const ErrorCode error = LastWinError();
-      state->Release();
-      return error;
-    }
-    state->Retain();  // WinINet's, given back when it reports the handle closing
-    bool ok = ApplyOptions(handle, request);
-    for (const auto& [text, modifiers] : request.headers) {
-      ok = ok &&
-           HttpAddRequestHeadersA(handle, text.c_str(), static_cast<DWORD>(text.size()), modifiers);
-    }
-    if (!ok) {
-      const ErrorCode error = LastWinError();
-      InternetCloseHandle(handle);
-      state->Release();
-      return error;
-    }
-    InternetCloseHandle(request.exchange.handle);
-    request.exchange.handle = handle;
-    request.exchange.async = state;
-    return codes::None;
   }
 };
 
@@ -313,7 +209,7 @@ bool WinInetInternet::SendRequest(Handle request, std::optional<std::string_view
     if (!node) return codes::InvalidHandle;
     if (node->busy || node->exchange.handle == nullptr) return codes::IncorrectHandleState;
     if (node->exchange.waitCallback && node->exchange.async == nullptr) {
-      const ErrorCode error = Impl::GoAsync(*node);
+      const ErrorCode error = wininet::MoveToAsyncTwin(*node);
       if (error != codes::None) return error;
     }
     node->busy = true;

@@ -68,11 +68,6 @@ bool IsChunked(HINTERNET request) {
   return false;
 }
 
-ErrorCode LastCode() {
-  const DWORD error = GetLastError();
-  return error != 0 ? static_cast<ErrorCode>(error) : codes::InternalError;
-}
-
 // Waits for the pending asynchronous call of `exchange` to complete, calling the
 // wait callback between slices of at most kWaitCallbackInterval. When the
 // callback says stop, the request handle is closed (ending the call on
@@ -101,7 +96,7 @@ ErrorCode AwaitCompletion(Exchange& exchange) {
 
 // The outcome of a call that returned FALSE, waiting when it went pending.
 ErrorCode Pending(Exchange& exchange) {
-  if (exchange.async == nullptr || GetLastError() != ERROR_IO_PENDING) return LastCode();
+  if (exchange.async == nullptr || GetLastError() != ERROR_IO_PENDING) return LastWinError();
   return AwaitCompletion(exchange);
 }
 
@@ -113,11 +108,11 @@ ErrorCode ReadOnce(Exchange& exchange, std::uint8_t* buffer, DWORD wanted, DWORD
   got = 0;
   if (exchange.async == nullptr) {
     DWORD available = 0;
-    if (!InternetQueryDataAvailable(exchange.handle, &available, 0, 0)) return LastCode();
+    if (!InternetQueryDataAvailable(exchange.handle, &available, 0, 0)) return LastWinError();
     const DWORD ask = available > 0 ? std::min(wanted, available) : wanted;
     if (InternetReadFile(exchange.handle, buffer, ask, &got)) return codes::None;
     got = 0;
-    return LastCode();
+    return LastWinError();
   }
   // WinINet writes into the shared state, which outlives a cancelled read.
   AsyncState& state = *exchange.async;
@@ -146,40 +141,6 @@ ErrorCode ReadOnce(Exchange& exchange, std::uint8_t* buffer, DWORD wanted, DWORD
 }
 
 }  // namespace
-
-AsyncState* AsyncState::Create() {
-  auto* state = new (std::nothrow) AsyncState;
-  if (state == nullptr) return nullptr;
-  state->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (state->event == nullptr) {
-    delete state;
-    return nullptr;
-  }
-  return state;
-}
-
-void AsyncState::Release() noexcept {
-  if (refs_.fetch_sub(1) == 1) delete this;
-}
-
-AsyncState::~AsyncState() {
-  if (event != nullptr) ::CloseHandle(event);
-}
-
-void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
-                             DWORD infoLength) {
-  auto* state = reinterpret_cast<AsyncState*>(context);
-  if (state == nullptr) return;  // a session or connection handle
-  if (status == INTERNET_STATUS_REQUEST_COMPLETE && info != nullptr &&
-      infoLength >= sizeof(INTERNET_ASYNC_RESULT)) {
-    const auto* outcome = static_cast<const INTERNET_ASYNC_RESULT*>(info);
-    state->error.store(outcome->dwError);
-    state->result.store(static_cast<DWORD>(outcome->dwResult));
-    SetEvent(state->event);
-  } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
-    state->Release();  // WinINet's reference, taken when the request was opened
-  }
-}
 
 ErrorCode CheckReply(HINTERNET request, ReplyFraming& framing) {
   framing = {};

@@ -20,6 +20,12 @@
 
 namespace vizadavu::platform::wininet {
 
+// The code of the WinINet call that just failed, as GetLastError gives it.
+inline ErrorCode LastWinError() {
+  const DWORD error = GetLastError();
+  return error != 0 ? static_cast<ErrorCode>(error) : codes::InternalError;
+}
+
 // What an asynchronous request shares with WinINet's status callback, which
 // only records the outcome of the pending call and signals the event. It lives
 // until both its request and WinINet are done with it: WinINet may still write

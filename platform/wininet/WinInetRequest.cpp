@@ -19,7 +19,8 @@ constexpr DWORD kStageBytes = 64 * 1024;
 constexpr int kMaxLines = 64;
 
 // A header's value as text, the `index`-th of its name; false when there is
-// none. A value longer than `limit` is reported as one, so that it fails to parse.
+// none. A value too long for the buffer comes back as "overlong", which no
+// check takes.
 bool QueryText(HINTERNET request, DWORD level, DWORD& index, std::string& value) {
   char buffer[128] = {};
   DWORD length = sizeof buffer - 1;
@@ -89,6 +90,8 @@ ErrorCode AwaitCompletion(Exchange& exchange) {
       return codes::Cancelled;
     }
   }
+  // dwResult says whether the call succeeded; dwError is then its code, or for
+  // a query of the data available the count (as wine gives it).
   if (state.result.load() != 0) return codes::None;
   const DWORD error = state.error.load();
   return error != 0 ? static_cast<ErrorCode>(error) : codes::InternalError;
@@ -120,8 +123,11 @@ ErrorCode ReadOnce(Exchange& exchange, std::uint8_t* buffer, DWORD wanted, DWORD
   ResetEvent(state.event);
   ErrorCode error = codes::None;
   state.available = 0;
+  state.error.store(0);
   if (!InternetQueryDataAvailable(exchange.handle, &state.available, 0, 0)) {
     error = Pending(exchange);
+    // A completion may carry the count in dwError rather than in the variable.
+    if (error == codes::None && state.available == 0) state.available = state.error.load();
   }
   if (error != codes::None) return error;
   // Wine completes an asynchronous read only once it is full, so it asks for

@@ -38,8 +38,8 @@ class AsyncState {
   void Release() noexcept;
 
   HANDLE event = nullptr;
-  std::atomic<DWORD> result{0};  // the INTERNET_ASYNC_RESULT of the last completion
-  std::atomic<DWORD> error{0};
+  std::atomic<DWORD> result{0};                   // dwResult of the last completion
+  std::atomic<DWORD> error{0};                    // dwError of the last completion
   DWORD bytesRead = 0;                            // written by a pending InternetReadFile
   DWORD available = 0;                            // by a pending InternetQueryDataAvailable
   std::vector<char, WipingAllocator<char>> body;  // a copy for the pending send

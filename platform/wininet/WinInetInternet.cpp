@@ -1,43 +1,309 @@
-// TEMPORARY placeholder until the WinINet boundary lands: every call fails with
-// ERROR_INTERNET_INTERNAL_ERROR, so the library links and the unit suite (which
-// uses the fake boundary) runs. Deleted before this branch is merged.
-#include "platform/BuiltIn.h"
+// The internet boundary over WinINet: the table of session, connection and
+// request handles, the checks on what a caller hands each call, and the
+// asynchronous twin a request moves to when it has a wait callback. Sending and
+// reading are WinInetRequest's.
+#include "platform/wininet/WinInetInternet.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/RequestText.h"
+#include "platform/wininet/WinInetNode.h"
 
 namespace vizadavu::platform {
 namespace {
 
-class UnavailableInternet final : public Internet {
- public:
-  Handle OpenSession(std::string_view, std::uint32_t) override { return kNullHandle; }
-  Handle Connect(Handle, std::string_view, std::uint16_t, std::string_view, std::string_view,
-                 std::uint32_t) override {
-    return kNullHandle;
-  }
-  Handle OpenRequest(Handle, std::string_view, std::string_view, std::string_view,
-                     std::uint32_t) override {
-    return kNullHandle;
-  }
-  bool AddRequestHeaders(Handle, std::string_view, std::uint32_t) override { return false; }
-  bool SetOption(Handle, std::uint32_t, std::uint32_t) override { return false; }
-  bool SendRequest(Handle, std::optional<std::string_view>) override { return false; }
-  bool ReadFile(Handle, std::uint8_t*, std::uint32_t, std::uint32_t& bytesRead) override {
-    bytesRead = 0;
+using wininet::Exchange;
+using wininet::Kind;
+using wininet::LastWinError;
+using wininet::Node;
+
+// Handles are unique across every object in the process, so a handle from one
+// object is never mistaken for a live handle of another.
+std::atomic<Handle> gNextHandle{0x1000};
+
+template <class R>
+constexpr R FailureValue() {
+  if constexpr (std::is_same_v<R, bool>) {
     return false;
+  } else {
+    return kNullHandle;
   }
-  bool SetWaitCallback(Handle, WaitCallback) override { return false; }
-  bool QueryInfo(Handle, std::uint32_t, std::uint32_t&) override { return false; }
-  bool CloseHandle(Handle) override { return false; }
-  ErrorCode LastError() const override { return codes::InternalError; }
-};
+}
 
 }  // namespace
 
-std::unique_ptr<Internet> MakeBuiltInInternet(Memory&) {
-  return std::make_unique<UnavailableInternet>();
+struct WinInetInternet::Impl {
+  std::mutex mutex;
+  std::atomic<ErrorCode> lastError{codes::None};
+  std::map<Handle, std::shared_ptr<Node>> nodes;
+
+  // Runs one boundary call under the lock; the call returns codes::None or the
+  // code it fails with, which becomes the last error.
+  template <class R, class F>
+  R Call(F&& body) {
+    const std::lock_guard lock(mutex);
+    return Unlocked<R>(std::forward<F>(body));
+  }
+
+  template <class R, class F>
+  R Unlocked(F&& body) {
+    ErrorCode error = codes::InternalError;
+    R result = FailureValue<R>();
+    try {
+      error = body(result);
+    } catch (const std::bad_alloc&) {
+      error = codes::NotEnoughMemory;
+    } catch (...) {
+      error = codes::InternalError;
+    }
+    if (error == codes::None) return result;
+    lastError.store(error);
+    return FailureValue<R>();
+  }
+
+  std::shared_ptr<Node> Find(Handle handle, Kind kind) {
+    const auto it = nodes.find(handle);
+    if (it == nodes.end() || it->second->kind != kind) return nullptr;
+    return it->second;
+  }
+
+  Handle Add(std::shared_ptr<Node> node) {
+    node->id = gNextHandle.fetch_add(1);
+    const Handle id = node->id;
+    nodes.emplace(id, std::move(node));
+    return id;
+  }
+
+  // Takes a handle and its children out of the table; their WinINet handles
+  // close as the last references go.
+  void Close(Handle handle) {
+    std::vector<Handle> children;
+    for (const auto& [id, node] : nodes) {
+      if (node->parent && node->parent->id == handle) children.push_back(id);
+    }
+    for (const Handle child : children) Close(child);
+    nodes.erase(handle);
+  }
+};
+
+WinInetInternet::WinInetInternet() : impl_(std::make_unique<Impl>()) {}
+
+WinInetInternet::~WinInetInternet() = default;
+
+Handle WinInetInternet::OpenSession(std::string_view agent, std::uint32_t accessType) {
+  return impl_->Call<Handle>([&](Handle& out) {
+    if (accessType != inet::kOpenTypePreconfig && accessType != inet::kOpenTypeDirect) {
+      return codes::InvalidParameter;
+    }
+    // The agent becomes a header line: no line breaks or other control bytes.
+    if (!IsValidAgent(agent)) return codes::InvalidParameter;
+    auto node = std::make_shared<Node>(Kind::kSession);
+    node->agent = std::string(TrimSpace(agent));
+    node->access = accessType;
+    node->handle = InternetOpenA(node->agent.c_str(), accessType, nullptr, nullptr, 0);
+    if (node->handle == nullptr) return LastWinError();
+    out = impl_->Add(std::move(node));
+    return codes::None;
+  });
 }
 
-std::string BuiltInProxy(std::string_view, bool) {
-  return {};
+Handle WinInetInternet::Connect(Handle session, std::string_view serverName, std::uint16_t port,
+                                std::string_view userName, std::string_view password,
+                                std::uint32_t service) {
+  return impl_->Call<Handle>([&](Handle& out) {
+    std::shared_ptr<Node> parent = impl_->Find(session, Kind::kSession);
+    if (!parent) return codes::InvalidHandle;
+    if (service != inet::kServiceHttp || port == 0) return codes::InvalidParameter;
+    // No authentication is done: refuse credentials rather than drop them.
+    if (!userName.empty() || !password.empty()) return codes::InvalidParameter;
+    if (!IsValidHost(serverName)) return codes::InvalidUrl;
+    auto node = std::make_shared<Node>(Kind::kConnection);
+    node->host = std::string(serverName);
+    node->port = port;
+    node->handle = InternetConnectA(parent->handle, node->host.c_str(), port, "", "",
+                                    INTERNET_SERVICE_HTTP, 0, 0);
+    if (node->handle == nullptr) return LastWinError();
+    node->parent = std::move(parent);
+    out = impl_->Add(std::move(node));
+    return codes::None;
+  });
+}
+
+Handle WinInetInternet::OpenRequest(Handle connection, std::string_view verb,
+                                    std::string_view objectName, std::string_view version,
+                                    std::uint32_t flags) {
+  return impl_->Call<Handle>([&](Handle& out) {
+    std::shared_ptr<Node> parent = impl_->Find(connection, Kind::kConnection);
+    if (!parent) return codes::InvalidHandle;
+    if (!verb.empty() && verb != "GET" && verb != "POST") return codes::InvalidParameter;
+    if (!IsValidAgent(version)) return codes::InvalidParameter;
+    if (!IsValidObjectName(objectName)) return codes::InvalidUrl;
+    auto node = std::make_shared<Node>(Kind::kRequest);
+    node->verb = verb.empty() ? "GET" : std::string(verb);
+    node->target = RequestTarget(objectName);
+    node->version = std::string(version);
+    node->flags = flags;
+    node->exchange.handle = HttpOpenRequestA(
+        parent->handle, node->verb.c_str(), node->target.c_str(),
+        node->version.empty() ? nullptr : node->version.c_str(), nullptr, nullptr, flags, 0);
+    if (node->exchange.handle == nullptr) return LastWinError();
+    node->parent = std::move(parent);
+    out = impl_->Add(std::move(node));
+    return codes::None;
+  });
+}
+
+bool WinInetInternet::AddRequestHeaders(Handle request, std::string_view headers,
+                                        std::uint32_t modifiers) {
+  return impl_->Call<bool>([&](bool& out) {
+    const std::shared_ptr<Node> node = impl_->Find(request, Kind::kRequest);
+    if (!node) return codes::InvalidHandle;
+    if (node->busy || node->exchange.handle == nullptr) return codes::IncorrectHandleState;
+    if (!ParseHeaderLines(headers) || headers.size() > MAXDWORD) return codes::InvalidParameter;
+    std::string text(headers);
+    if (!HttpAddRequestHeadersA(node->exchange.handle, text.c_str(),
+                                static_cast<DWORD>(text.size()), modifiers)) {
+      return LastWinError();
+    }
+    node->headers.emplace_back(std::move(text), modifiers);
+    out = true;
+    return codes::None;
+  });
+}
+
+bool WinInetInternet::SetOption(Handle handle, std::uint32_t option, std::uint32_t value) {
+  return impl_->Call<bool>([&](bool& out) {
+    const auto it = impl_->nodes.find(handle);
+    if (it == impl_->nodes.end()) return codes::InvalidHandle;
+    Node& node = *it->second;
+    if (option != inet::kOptionConnectTimeout && option != inet::kOptionSendTimeout &&
+        option != inet::kOptionReceiveTimeout) {
+      return codes::InvalidParameter;
+    }
+    if (node.busy) return codes::IncorrectHandleState;
+    HINTERNET target = node.kind == Kind::kRequest ? node.exchange.handle : node.handle;
+    if (target == nullptr) return codes::IncorrectHandleState;
+    DWORD number = value;
+    if (!InternetSetOptionA(target, option, &number, sizeof number)) return LastWinError();
+    // Handles opened later (an asynchronous twin included) take them too.
+    if (node.twin != nullptr && !InternetSetOptionA(node.twin, option, &number, sizeof number)) {
+      return LastWinError();
+    }
+    node.options.emplace_back(option, value);
+    out = true;
+    return codes::None;
+  });
+}
+
+bool WinInetInternet::SendRequest(Handle request, std::optional<std::string_view> body) {
+  std::shared_ptr<Node> node;
+  const bool claimed = impl_->Call<bool>([&](bool& out) {
+    node = impl_->Find(request, Kind::kRequest);
+    if (!node) return codes::InvalidHandle;
+    if (node->busy || node->exchange.handle == nullptr) return codes::IncorrectHandleState;
+    if (node->exchange.waitCallback && node->exchange.async == nullptr) {
+      const ErrorCode error = wininet::MoveToAsyncTwin(*node);
+      if (error != codes::None) return error;
+    }
+    node->busy = true;
+    node->statusCode = 0;
+    Exchange& exchange = node->exchange;
+    exchange.sent = exchange.failed = exchange.ended = false;
+    exchange.delivered = 0;
+    exchange.framing = {};
+    out = true;
+    return codes::None;
+  });
+  if (!claimed) return false;
+  // The wait may call host code: no lock is held while it runs.
+  const bool sent = impl_->Unlocked<bool>([&](bool& out) {
+    const ErrorCode error = wininet::Send(node->exchange, body);
+    out = error == codes::None;
+    return error;
+  });
+  const std::lock_guard lock(impl_->mutex);
+  node->busy = false;
+  node->exchange.sent = sent;
+  if (sent) node->statusCode = node->exchange.framing.statusCode;
+  return sent;
+}
+
+bool WinInetInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32_t wanted,
+                               std::uint32_t& bytesRead) {
+  bytesRead = 0;
+  std::shared_ptr<Node> node;
+  const bool claimed = impl_->Call<bool>([&](bool& out) {
+    node = impl_->Find(request, Kind::kRequest);
+    if (!node) return codes::InvalidHandle;
+    if (buffer == nullptr && wanted > 0) return codes::InvalidParameter;
+    const Exchange& exchange = node->exchange;
+    if (node->busy || !exchange.sent || exchange.failed || exchange.handle == nullptr) {
+      return codes::IncorrectHandleState;
+    }
+    node->busy = true;
+    out = true;
+    return codes::None;
+  });
+  if (!claimed) return false;
+  const bool read = impl_->Unlocked<bool>([&](bool& out) {
+    const ErrorCode error = wininet::Read(node->exchange, buffer, wanted, bytesRead);
+    out = error == codes::None;
+    return error;
+  });
+  const std::lock_guard lock(impl_->mutex);
+  node->busy = false;
+  if (!read) node->exchange.failed = true;
+  return read;
+}
+
+bool WinInetInternet::SetWaitCallback(Handle request, WaitCallback callback) {
+  return impl_->Call<bool>([&](bool& out) {
+    const std::shared_ptr<Node> node = impl_->Find(request, Kind::kRequest);
+    if (!node) return codes::InvalidHandle;
+    if (node->busy) return codes::IncorrectHandleState;
+    node->exchange.waitCallback = std::move(callback);
+    out = true;
+    return codes::None;
+  });
+}
+
+bool WinInetInternet::QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) {
+  value = 0;
+  return impl_->Call<bool>([&](bool& out) {
+    const std::shared_ptr<Node> node = impl_->Find(request, Kind::kRequest);
+    if (!node) return codes::InvalidHandle;
+    if (infoLevel != (inet::kQueryStatusCode | inet::kQueryFlagNumber)) {
+      return codes::InvalidParameter;
+    }
+    if (node->statusCode == 0) return codes::HeaderNotFound;
+    value = node->statusCode;
+    out = true;
+    return codes::None;
+  });
+}
+
+bool WinInetInternet::CloseHandle(Handle handle) {
+  std::vector<std::shared_ptr<Node>> closed;  // their WinINet handles close unlocked
+  const bool ok = impl_->Call<bool>([&](bool& out) {
+    if (impl_->nodes.find(handle) == impl_->nodes.end()) return codes::InvalidHandle;
+    for (const auto& [id, node] : impl_->nodes) closed.push_back(node);
+    impl_->Close(handle);
+    out = true;
+    return codes::None;
+  });
+  closed.clear();
+  return ok;
+}
+
+ErrorCode WinInetInternet::LastError() const {
+  return impl_->lastError.load();
 }
 
 }  // namespace vizadavu::platform

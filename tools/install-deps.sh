@@ -5,7 +5,8 @@
 # CI's extra stages use: clang-14 and its sanitizer and fuzzer runtimes,
 # valgrind, gcovr for tools/coverage.sh, Qt 6 Widgets with a virtual X server
 # for the Qt control, Qt's Designer and UiTools for the Designer plugin, and the
-# Debian packaging tools.
+# Debian packaging tools. With --windows, what .ci/windows uses: mingw-w64
+# (POSIX threads), wine, GoogleTest's sources, and zip/unzip for the ZIP.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googletest libgtest-dev
@@ -14,6 +15,8 @@ packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googl
                                     xvfb xauth fonts-dejavu-core qt6-tools-dev qt6-tools-dev-tools
                                     libqt6opengl6-dev designer-qt6 xdotool lintian dpkg-dev
                                     fakeroot file)
+[ "${1:-}" = "--windows" ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
+                                        wine64 googletest zip unzip iproute2 util-linux)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <string>
 
 namespace {
 
@@ -20,8 +21,13 @@ struct Host : vizadavu::vizADAVUEvents {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--encode") {  // no network
+    std::cout << vizadavu::TextToUtf8(
+        vizadavu::vizADAVU().URLEncode(vizadavu::Utf8ToText(argv[2])));
+    return 0;
+  }
   if (argc != 2) {
-    std::cerr << "usage: consumer URL\n";
+    std::cerr << "usage: consumer URL | consumer --encode TEXT\n";
     return 64;
   }
   Host host;

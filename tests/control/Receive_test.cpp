@@ -1,7 +1,5 @@
 // The reply views after each kind of transfer, and Clear.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
@@ -15,6 +13,7 @@
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
+#include "tests/support/Pages.h"
 #include "tests/support/Recorder.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -190,13 +189,10 @@ struct ResidentPages {
   static inline std::size_t pages = 0;
   static inline std::size_t blockBytes = 0;
   static void Hook(const void* data, std::size_t size) {
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
-    const std::size_t length = reinterpret_cast<std::uintptr_t>(data) + size - start;
-    std::vector<unsigned char> resident((length + page - 1) / page);
-    if (mincore(reinterpret_cast<void*>(start), length, resident.data()) != 0) return;
+    const auto resident = test::ResidentPages(data, size);
+    if (!resident) return;
     blockBytes = std::max(blockBytes, size);
-    for (unsigned char r : resident) pages += r & 1u;
+    pages += *resident;
   }
 };
 
@@ -209,7 +205,7 @@ TEST_F(ReceiveTest, ClearLeavesCapacityThatHeldNothingUntouched) {
   memory.onFree = nullptr;
   EXPECT_GT(ResidentPages::blockBytes, std::size_t{1} << 30);
   // The written bytes' page, or the one huge page around them; never the rest.
-  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t page = PageSize();
   EXPECT_GE(ResidentPages::pages, 1u);
   EXPECT_LE(ResidentPages::pages, (std::size_t{2} << 20) / page);
 }

@@ -1,0 +1,31 @@
+// The built-in clock on Windows: the steady clock, and a wait that sleeps.
+// sleep_until returns at once with mingw-w64's runtime (the control's pause
+// then spins, millions of passes a second), so the wait sleeps for what is
+// left, in steps, until the deadline has passed.
+#include <thread>
+
+#include "platform/Clock.h"
+
+namespace vizadavu::platform {
+namespace {
+
+class SleepingClock final : public Clock {
+ public:
+  std::chrono::nanoseconds Now() override {
+    return std::chrono::steady_clock::now().time_since_epoch();
+  }
+  void SleepUntil(std::chrono::nanoseconds deadline) override {
+    for (auto now = Now(); now < deadline; now = Now()) {
+      std::this_thread::sleep_for(deadline - now);
+    }
+  }
+};
+
+}  // namespace
+
+Clock& SystemClock() noexcept {
+  static SleepingClock clock;
+  return clock;
+}
+
+}  // namespace vizadavu::platform

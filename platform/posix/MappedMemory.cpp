@@ -1,11 +1,10 @@
+#include "platform/KeptMappings.h"
 #include "platform/Memory.h"
 
 #include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
-#include <utility>
 
 namespace vizadavu::platform {
 namespace {
@@ -26,18 +25,6 @@ void* MapAligned(std::size_t bytes) {
   return map;
 }
 
-// Released mappings, already wiped to zeros, kept for the next long reply: a
-// fresh mapping has every page faulted in and zeroed by the kernel again, which
-// costs more than the transfer itself. At most two are kept, of at most
-// kKeptMax bytes each, marked MADV_FREE so the kernel takes their pages back
-// under memory pressure (a page it took comes back zero-filled; one it did not
-// still holds the zeros it was wiped to). MADV_FREE pages still count as
-// resident until the kernel takes them, so the bound is what the control may
-// hold after Clear: 64 MiB. Keeping a 256 MiB reply's 512 MiB text as well was
-// measured: its next chunked read took 176 ms instead of 245 ms (still 1.28 x
-// raw libcurl), not worth half a gigabyte held after the host asked for it back.
-constexpr std::size_t kKeptMax = std::size_t{32} << 20;
-
 class BuiltInMemory final : public Memory {
  public:
   void* Allocate(std::size_t bytes, bool zeroed) noexcept override {
@@ -49,45 +36,21 @@ class BuiltInMemory final : public Memory {
 
   // The smallest kept mapping that is large enough, else a fresh one.
   void* Map(std::size_t& bytes) noexcept override {
-    {
-      const std::lock_guard lock(mutex_);
-      Kept* best = nullptr;
-      for (Kept& k : kept_) {
-        if (k.map != nullptr && k.bytes >= bytes && (best == nullptr || k.bytes < best->bytes)) {
-          best = &k;
-        }
-      }
-      if (best != nullptr) {
-        bytes = best->bytes;
-        return std::exchange(*best, Kept{}).map;
-      }
-    }
+    if (void* kept = kept_.Take(bytes)) return kept;
     return MapAligned(bytes);
   }
 
   void Unmap(void* map, std::size_t bytes) noexcept override {
-    if (bytes <= kKeptMax) {
+    KeptMappings::Mapping gone{map, bytes};
+    if (bytes <= KeptMappings::kMaxBytes) {
       madvise(map, bytes, MADV_FREE);
-      const std::lock_guard lock(mutex_);
-      Kept* smallest = &kept_[0];
-      for (Kept& k : kept_) {
-        if (k.bytes < smallest->bytes) smallest = &k;
-      }
-      if (smallest->bytes < bytes) {
-        std::swap(map, smallest->map);
-        std::swap(bytes, smallest->bytes);
-      }
+      gone = kept_.Keep(gone);
     }
-    if (map != nullptr) munmap(map, bytes);
+    if (gone.map != nullptr) munmap(gone.map, gone.bytes);
   }
 
  private:
-  struct Kept {
-    void* map = nullptr;
-    std::size_t bytes = 0;
-  };
-  std::mutex mutex_;
-  Kept kept_[2];
+  KeptMappings kept_;
 };
 
 }  // namespace

@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <utility>
 
+#include "platform/KeptMappings.h"
 #include "platform/Memory.h"
 #include "platform/SecureMemory.h"
 
@@ -34,13 +33,6 @@ void* MapAligned(std::size_t bytes) {
   return nullptr;
 }
 
-// Released mappings, already wiped to zeros, kept for the next long reply (as
-// on Linux: at most two, of at most kKeptMax bytes each). MEM_RESET lets the
-// system drop their pages instead of writing them to the paging file; a page it
-// dropped comes back zero-filled, one it did not still holds the zeros it was
-// wiped to.
-constexpr std::size_t kKeptMax = std::size_t{32} << 20;
-
 class BuiltInMemory final : public Memory {
  public:
   void* Allocate(std::size_t bytes, bool zeroed) noexcept override {
@@ -52,45 +44,21 @@ class BuiltInMemory final : public Memory {
 
   // The smallest kept mapping that is large enough, else a fresh one.
   void* Map(std::size_t& bytes) noexcept override {
-    {
-      const std::lock_guard lock(mutex_);
-      Kept* best = nullptr;
-      for (Kept& k : kept_) {
-        if (k.map != nullptr && k.bytes >= bytes && (best == nullptr || k.bytes < best->bytes)) {
-          best = &k;
-        }
-      }
-      if (best != nullptr) {
-        bytes = best->bytes;
-        return std::exchange(*best, Kept{}).map;
-      }
-    }
+    if (void* kept = kept_.Take(bytes)) return kept;
     return MapAligned(bytes);
   }
 
   void Unmap(void* map, std::size_t bytes) noexcept override {
-    if (bytes <= kKeptMax) {
+    KeptMappings::Mapping gone{map, bytes};
+    if (bytes <= KeptMappings::kMaxBytes) {
       VirtualAlloc(map, bytes, MEM_RESET, PAGE_READWRITE);
-      const std::lock_guard lock(mutex_);
-      Kept* smallest = &kept_[0];
-      for (Kept& k : kept_) {
-        if (k.bytes < smallest->bytes) smallest = &k;
-      }
-      if (smallest->bytes < bytes) {
-        std::swap(map, smallest->map);
-        std::swap(bytes, smallest->bytes);
-      }
+      gone = kept_.Keep(gone);
     }
-    if (map != nullptr) VirtualFree(map, 0, MEM_RELEASE);
+    if (gone.map != nullptr) VirtualFree(gone.map, 0, MEM_RELEASE);
   }
 
  private:
-  struct Kept {
-    void* map = nullptr;
-    std::size_t bytes = 0;
-  };
-  std::mutex mutex_;
-  Kept kept_[2];
+  KeptMappings kept_;
 };
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/wininet/WinInetInternet.h"
+#include "tests/support/Recorder.h"
+#include "vizadavu/vizADAVU.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -200,6 +202,44 @@ TEST(WinInetInternetTest, HandleTable) {
   EXPECT_TRUE(net.CloseHandle(session));
   EXPECT_FALSE(net.SetOption(request, inet::kOptionConnectTimeout, 1));  // closed with it
   EXPECT_EQ(net.LastError(), codes::InvalidHandle);
+}
+
+// The whole control over WinINet: the certificate allowances, the status code
+// and both read modes.
+TEST(WinInetControl, CertificatesStatusCodeAndReadModes) {
+  struct Case {
+    const char* server;
+    bool strict;
+    Long receiveBufferSize;
+    const char* last;
+  };
+  const Case cases[] = {
+      {"tls", true, -1, "EndTransfer"},
+      {"tls-intermediate", true, 4000, "EndTransfer"},
+      {"tls-expired", false, -1, "EndTransfer"},
+      {"tls-expired", true, -1, "Error 12037"},
+      {"tls-wrong-name", false, 4000, "EndTransfer"},
+      {"tls-wrong-name", true, -1, "Error 12038"},
+      {"tls-self-signed", false, -1, "Error 12045"},
+      {"refused", false, -1, "Error 12029"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.server) + (c.strict ? " (strict)" : ""));
+    test::Recorder recorder;
+    vizADAVU control(&recorder, &recorder);
+    control.StrictCertificates = c.strict;
+    control.ReceiveBufferSize = c.receiveBufferSize;
+    control.FormVarCount(1);
+    control.FormVarNames(1, u"reply");
+    control.FormVarValues(1, u"HTTP/1.0 404 Not Found\r\nContent-Length: 5\r\n\r\nhello");
+    control.URL(Utf8ToText("https://localhost:" + std::to_string(Port(c.server)) + "/f"));
+    control.Action(1);
+    const bool ended = recorder.events.back() == "EndTransfer";
+    EXPECT_EQ(recorder.events.back(), c.last);
+    EXPECT_EQ(control.HttpStatusCode(), ended ? 404 : 0);
+    EXPECT_EQ(c.receiveBufferSize < 0 ? control.ReceiveBuffer() : control.StringB(),
+              ended ? u"hello" : u"");
+  }
 }
 
 }  // namespace

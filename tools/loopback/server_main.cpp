@@ -60,7 +60,10 @@ void Answer(loopback::Connection& connection) {
     split = std::min<std::size_t>(n, reply.size());
   }
   if (!connection.Write(std::string_view(reply).substr(0, split))) return;
-  std::this_thread::sleep_for(milliseconds(std::min(pause, 10000ul)));
+  // The pause ends early when the server stops, so that stopping takes no longer.
+  const auto end = std::chrono::steady_clock::now() + milliseconds(std::min(pause, 10000ul));
+  while (!stop && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(milliseconds(20));
   connection.Write(std::string_view(reply).substr(split));
 }
 

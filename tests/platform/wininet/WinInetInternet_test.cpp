@@ -1,17 +1,20 @@
-// The WinINet boundary against a Winsock server on 127.0.0.1: the reply checks
+// The WinINet boundary and the control over it against native servers: the reply checks
 // WinINet does not make, both waits (plain and asynchronous), a cancel, and the
 // handle table.
-#include <winsock2.h>
-//
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/wininet/WinInetInternet.h"
+#include "tests/support/Recorder.h"
+#include "vizadavu/vizADAVU.h"
 
 namespace vizadavu::platform {
 namespace {
@@ -22,53 +25,24 @@ const std::string kBody = [] {
   return body;
 }();
 
-// Answers every connection with `head`, then after `pauseMs` with `tail`, then
-// closes.
-class Server {
- public:
-  explicit Server(std::string head, int pauseMs = 0, std::string tail = "")
-      : head_(std::move(head)), tail_(std::move(tail)), pauseMs_(pauseMs) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 8);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+// A port of the native loopback servers (tools/loopback/server_main.cpp), by
+// name, from the file named by VIZADAVU_PORTS_FILE.
+std::uint16_t Port(const std::string& name) {
+  std::ifstream ports(std::getenv("VIZADAVU_PORTS_FILE") ? std::getenv("VIZADAVU_PORTS_FILE") : "");
+  std::string key;
+  for (unsigned port = 0; ports >> key >> port;) {
+    if (key == name) return static_cast<std::uint16_t>(port);
   }
-  ~Server() {
-    closesocket(listener_);
-    thread_.join();
-  }
-  std::uint16_t Port() const { return port_; }
+  ADD_FAILURE() << "no port " << name << " in VIZADAVU_PORTS_FILE";
+  return 0;
+}
 
- private:
-  void Serve() {
-    for (SOCKET client; (client = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;) {
-      std::string request;
-      char buffer[4096];
-      int got = 0;
-      while (request.find("\r\n\r\n") == std::string::npos &&
-             (got = recv(client, buffer, sizeof buffer, 0)) > 0) {
-        request.append(buffer, static_cast<std::size_t>(got));
-      }
-      send(client, head_.data(), static_cast<int>(head_.size()), 0);
-      std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
-      send(client, tail_.data(), static_cast<int>(tail_.size()), 0);
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      closesocket(client);
-    }
-  }
-  std::string head_, tail_;
-  int pauseMs_;
-  SOCKET listener_;
-  std::uint16_t port_ = 0;
-  std::thread thread_;
+// Where an exchange goes: the server answers with the reply the request carries.
+struct To {
+  const char* server = "plain";
+  std::uint32_t flags = 0;
+  std::string path = "/f";  // /split/N/MS: the first N bytes, a pause, the rest
+  std::uint32_t receiveTimeoutMs = 5000;
 };
 
 // One exchange: what the send and the reads gave.
@@ -79,16 +53,17 @@ struct Outcome {
   ErrorCode readError = codes::None;  // None: the body ended cleanly
 };
 
-Outcome Exchange(std::uint16_t port, bool wait, std::uint32_t readSize = 2048,
-                 int cancelAfterMs = -1) {
+Outcome Exchange(const std::string& reply, bool wait, const To& to = {},
+                 std::uint32_t readSize = 2048, int cancelAfterMs = -1) {
   WinInetInternet net;
   Outcome outcome;
   const Handle session = net.OpenSession("Tormelo/1.0", inet::kOpenTypeDirect);
-  const Handle connection = net.Connect(session, "127.0.0.1", port, "", "", inet::kServiceHttp);
-  const Handle request = net.OpenRequest(connection, "POST", "/f", "HTTP/1.0",
-                                         inet::kFlagReload | inet::kFlagNoCacheWrite);
+  const Handle connection =
+      net.Connect(session, "localhost", Port(to.server), "", "", inet::kServiceHttp);
+  const Handle request = net.OpenRequest(connection, "POST", to.path, "HTTP/1.0",
+                                         inet::kFlagReload | inet::kFlagNoCacheWrite | to.flags);
   EXPECT_NE(request, kNullHandle);
-  net.SetOption(request, inet::kOptionReceiveTimeout, 5000);
+  net.SetOption(request, inet::kOptionReceiveTimeout, to.receiveTimeoutMs);
   const auto start = std::chrono::steady_clock::now();
   if (wait) {
     net.SetWaitCallback(request, [&] {
@@ -96,7 +71,7 @@ Outcome Exchange(std::uint16_t port, bool wait, std::uint32_t readSize = 2048,
              std::chrono::steady_clock::now() - start < std::chrono::milliseconds(cancelAfterMs);
     });
   }
-  if (!net.SendRequest(request, std::string_view("a=1"))) {
+  if (!net.SendRequest(request, std::string_view(reply))) {
     outcome.sendError = net.LastError();
   } else {
     EXPECT_TRUE(
@@ -123,12 +98,22 @@ std::string Chunked() {
 }
 
 TEST(WinInetInternetTest, ReplyFramingAndFaults) {
+  constexpr ErrorCode kSome = -1;  // an error, whose code wine and Windows' documentation differ on
+  constexpr std::uint32_t kTls = inet::kFlagSecure;
+  constexpr std::uint32_t kLax =
+      kTls | inet::kFlagIgnoreCertDateInvalid | inet::kFlagIgnoreCertCnInvalid;
+  const std::string kLength = Head("Content-Length: 5000\r\n") + kBody;
+  const auto matches = [](ErrorCode want, ErrorCode got) {
+    return want == kSome ? got != codes::None : got == want;
+  };
+  using namespace codes;
   struct Case {
     const char* name;
     std::string reply;
     ErrorCode sendError;
     std::size_t bodyBytes;
     ErrorCode readError;
+    To to = {};
   };
   const Case cases[] = {
       {"content-length", Head("Content-Length: 5000\r\n") + kBody, codes::None, 5000, codes::None},
@@ -144,36 +129,52 @@ TEST(WinInetInternetTest, ReplyFramingAndFaults) {
        0, codes::None},
       {"101", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n" + kBody,
        codes::InvalidServerResponse, 0, codes::None},
+      {"no reply in time", kLength, kSome, 0, None, {"plain", 0, "/split/0/3000", 500}},
+      {"stalled body", kLength, None, 1000, kSome, {"plain", 0, "/split/1060/3000", 500}},
+      {"tls", kLength, None, 5000, None, {"tls", kTls}},
+      {"tls chunked",
+       Head("Transfer-Encoding: chunked\r\n") + Chunked(),
+       None,
+       5000,
+       None,
+       {"tls-intermediate", kTls}},
+      {"unknown ca", kLength, kSome, 0, None, {"tls-unknown-ca", kLax}},
+      {"self-signed", kLength, InvalidCa, 0, None, {"tls-self-signed", kLax}},
+      {"expired", kLength, CertDateInvalid, 0, None, {"tls-expired", kTls}},
+      {"expired, allowed", kLength, None, 5000, None, {"tls-expired", kLax}},
+      {"not yet valid", kLength, CertDateInvalid, 0, None, {"tls-not-yet-valid", kTls}},
+      {"wrong name", kLength, CertCnInvalid, 0, None, {"tls-wrong-name", kTls}},
+      {"wrong name, allowed", kLength, None, 5000, None, {"tls-wrong-name", kLax}},
   };
   for (const Case& c : cases) {
-    Server server(c.reply);
     for (const bool wait : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (wait ? " (asynchronous)" : ""));
-      const Outcome outcome = Exchange(server.Port(), wait);
-      EXPECT_EQ(outcome.sendError, c.sendError);
+      const Outcome outcome = Exchange(c.reply, wait, c.to);
+      EXPECT_PRED2(matches, c.sendError, outcome.sendError);
       EXPECT_EQ(outcome.body, kBody.substr(0, c.bodyBytes));
-      EXPECT_EQ(outcome.readError, c.readError);
+      EXPECT_PRED2(matches, c.readError, outcome.readError);
       EXPECT_EQ(outcome.status, c.sendError == codes::None ? 200u : 0u);
     }
   }
 }
 
 TEST(WinInetInternetTest, WaitsKeepWhatArrivedAndCancelCloses) {
-  Server server(Head("Content-Length: 5000\r\n") + kBody.substr(0, 1000), 1500, kBody.substr(1000));
+  const std::string reply = Head("Content-Length: 5000\r\n") + kBody;
+  const To paused{"plain", 0, "/split/1060/1500"};  // the head and 1000 bytes, then a pause
   // A 4000-byte read waits through the pause and fills; the body then ends.
-  Outcome outcome = Exchange(server.Port(), true, 4000);
+  Outcome outcome = Exchange(reply, true, paused, 4000);
   EXPECT_EQ(outcome.body, kBody);
   EXPECT_EQ(outcome.readError, codes::None);
   // Cancelled in the pause: the bytes before it stay, within a few slices.
   const auto start = std::chrono::steady_clock::now();
-  outcome = Exchange(server.Port(), true, 4000, 200);
+  outcome = Exchange(reply, true, paused, 4000, 200);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1200));
   EXPECT_EQ(outcome.body, kBody.substr(0, 1000));
   EXPECT_EQ(outcome.readError, codes::Cancelled);
 }
 
 TEST(WinInetInternetTest, HandleTable) {
-  const std::uint16_t refused = Server("").Port();  // free again once the server is gone
+  const std::uint16_t refused = Port("refused");
   WinInetInternet net;
   EXPECT_FALSE(net.CloseHandle(kNullHandle));
   EXPECT_EQ(net.LastError(), codes::InvalidHandle);
@@ -192,6 +193,36 @@ TEST(WinInetInternetTest, HandleTable) {
   EXPECT_TRUE(net.CloseHandle(session));
   EXPECT_FALSE(net.SetOption(request, inet::kOptionConnectTimeout, 1));  // closed with it
   EXPECT_EQ(net.LastError(), codes::InvalidHandle);
+}
+
+// The whole control over WinINet: certificates, the status code, both read modes.
+TEST(WinInetControl, CertificatesStatusCodeAndReadModes) {
+  const std::tuple<const char*, bool, Long, const char*> cases[] = {
+      {"tls", true, -1, "EndTransfer"},
+      {"tls-intermediate", true, 4000, "EndTransfer"},
+      {"tls-expired", false, -1, "EndTransfer"},
+      {"tls-expired", true, -1, "Error 12037"},
+      {"tls-wrong-name", false, 4000, "EndTransfer"},
+      {"tls-wrong-name", true, -1, "Error 12038"},
+      {"refused", false, -1, "Error 12029"},
+  };
+  for (const auto& [server, strict, receiveBufferSize, last] : cases) {
+    SCOPED_TRACE(std::string(server) + (strict ? " (strict)" : ""));
+    test::Recorder recorder;
+    vizADAVU control(&recorder, &recorder);
+    control.StrictCertificates = strict;
+    control.ReceiveBufferSize = receiveBufferSize;
+    control.FormVarCount(1);
+    control.FormVarNames(1, u"reply");
+    control.FormVarValues(1, u"HTTP/1.0 404 Not Found\r\nContent-Length: 5\r\n\r\nhello");
+    control.URL(Utf8ToText("https://localhost:" + std::to_string(Port(server)) + "/f"));
+    control.Action(1);
+    const bool ended = recorder.events.back() == "EndTransfer";
+    EXPECT_EQ(recorder.events.back(), last);
+    EXPECT_EQ(control.HttpStatusCode(), ended ? 404 : 0);
+    EXPECT_EQ(receiveBufferSize < 0 ? control.ReceiveBuffer() : control.StringB(),
+              ended ? u"hello" : u"");
+  }
 }
 
 }  // namespace

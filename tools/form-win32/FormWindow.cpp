@@ -9,7 +9,8 @@ namespace {
 enum : int { kUrl = 100, kMethod, kPlain, kSubmit, kCancel, kEvents, kText, kBytes };
 constexpr wchar_t kClass[] = L"vizadavuFormWindow";
 constexpr int kMargin = 10, kLine = 24, kGap = 6;
-constexpr UINT kSubmitNow = WM_APP + 1;  // posted by Open for --submit
+constexpr int kWidth = 1040, kHeight = 700;  // the window at first
+constexpr UINT kSubmitNow = WM_APP + 1;      // posted by Open for --submit
 
 std::wstring WindowText(HWND control) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
@@ -42,7 +43,7 @@ bool FormWindow::Open(HINSTANCE instance, const Settings& settings, int show) {
   type.lpszClassName = kClass;
   if (RegisterClassExW(&type) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
   window_ = CreateWindowExW(0, kClass, L"vizadavu-form", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                            CW_USEDEFAULT, 900, 640, nullptr, nullptr, instance, this);
+                            CW_USEDEFAULT, kWidth, kHeight, nullptr, nullptr, instance, this);
   if (window_ == nullptr) return false;
   Build(settings);
   ShowWindow(window_, show);
@@ -128,10 +129,12 @@ void FormWindow::Layout(int width, int height) {
   Place(submit_, kMargin + 390, y - 1, 90, kLine + 2);
   Place(cancel_, kMargin + 490, y - 1, 90, kLine + 2);
   y += kLine + kGap * 2;
-  const int half = (width - 3 * kMargin) / 2;
+  // The right-hand column is the wider: a hex dump line is 77 characters.
+  const int half = (width - 3 * kMargin) * 2 / 5;
   const int second = kMargin * 2 + half;
+  const int wide = right - second;
   Place(fieldsLabel_, kMargin, y, half, kLine - 6);
-  Place(eventsLabel_, second, y, half, kLine - 6);
+  Place(eventsLabel_, second, y, wide, kLine - 6);
   y += kLine - 4;
   const int top = y;
   for (std::size_t row = 0; row < names_.size(); ++row) {
@@ -140,13 +143,13 @@ void FormWindow::Layout(int width, int height) {
     Place(values_[row], kMargin + nameWidth, y, half - nameWidth, kLine - 2);
     y += kLine;
   }
-  Place(events_, second, top, half, y - top - 2);
+  Place(events_, second, top, wide, y - top - 2);
   y += kGap;
   Place(textLabel_, kMargin, y, half, kLine - 6);
-  Place(bytesLabel_, second, y, half, kLine - 6);
+  Place(bytesLabel_, second, y, wide, kLine - 6);
   y += kLine - 4;
   Place(replyText_, kMargin, y, half, height - y - kMargin);
-  Place(replyBytes_, second, y, half, height - y - kMargin);
+  Place(replyBytes_, second, y, wide, height - y - kMargin);
   InvalidateRect(window_, &face_, TRUE);
 }
 

@@ -219,13 +219,18 @@ void FormWindow::Submit() {
   control_.Clear();
   std::vector<std::pair<Text, Text>> fields;
   for (std::size_t row = 0; row < names_.size(); ++row) {
-    const std::wstring name = WindowText(names_[row]);
-    if (!name.empty()) fields.emplace_back(ToText(name), ToText(WindowText(values_[row])));
+    std::wstring name = WindowText(names_[row]);
+    std::wstring value = WindowText(values_[row]);
+    if (!name.empty()) fields.emplace_back(ToText(name), ToText(value));
+    Wipe(name);
+    Wipe(value);
   }
   control_.FormVarCount(static_cast<Long>(fields.size()));
   for (std::size_t i = 0; i < fields.size(); ++i) {
     control_.FormVarNames(static_cast<Long>(i + 1), fields[i].first);
     control_.FormVarValues(static_cast<Long>(i + 1), fields[i].second);
+    Wipe(fields[i].first);
+    Wipe(fields[i].second);
   }
   control_.URL(ToText(WindowText(url_)));
   control_.Secure_Mode_Off = SendMessageW(plain_, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -248,11 +253,13 @@ void FormWindow::Submit() {
 }
 
 void FormWindow::ShowReply() {
-  std::wstring text = ReplyText(control_.ReceiveBuffer());
+  std::wstring text = ReplyText(control_.ReceiveBufferView());
   SetWindowTextW(replyText_, text.c_str());
   Wipe(text);
   // The chunked read's text holds one character per reply byte (code page).
-  std::string bytes = TextToAnsi(control_.ReceiveBuffer());
+  Text copy(control_.ReceiveBufferView());
+  std::string bytes = TextToAnsi(copy);
+  Wipe(copy);
   std::wstring hex = HexDump(bytes);
   SetWindowTextW(replyBytes_, hex.c_str());
   Wipe(hex);

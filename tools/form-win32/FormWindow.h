@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -64,12 +65,18 @@ class FormWindow final : public vizADAVUEvents {
 };
 
 // The reply as the text pane shows it: line ends as CR LF, a NUL as U+2400.
-std::wstring ReplyText(const Text& reply);
+std::wstring ReplyText(std::u16string_view reply);
 // Sixteen bytes a line: offset, hex, and the printable ASCII ones; at most
 // maxBytes of them, then how many more there were.
 std::wstring HexDump(const std::string& bytes, std::size_t maxBytes = 64 * 1024);
-// Overwrites a string's characters before it is freed.
-void Wipe(std::wstring& text);
-void Wipe(std::string& bytes);
+
+// Overwrites a string's characters before its memory is freed: replies and
+// form values pass through these.
+template <typename String>
+void Wipe(String& text) {
+  SecureZeroMemory(text.data(), text.size() * sizeof text[0]);
+  text.clear();
+  text.shrink_to_fit();
+}
 
 }  // namespace vizadavu::form

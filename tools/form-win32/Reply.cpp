@@ -8,7 +8,7 @@
 
 namespace vizadavu::form {
 
-std::wstring ReplyText(const Text& reply) {
+std::wstring ReplyText(std::u16string_view reply) {
   std::wstring out;
   out.reserve(reply.size() + reply.size() / 16);
   char16_t previous = 0;
@@ -51,18 +51,6 @@ std::wstring HexDump(const std::string& bytes, std::size_t maxBytes) {
     out += L"... " + std::to_wstring(bytes.size() - shown) + L" more bytes not shown\r\n";
   }
   return out;
-}
-
-void Wipe(std::wstring& text) {
-  SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
-  text.clear();
-  text.shrink_to_fit();
-}
-
-void Wipe(std::string& bytes) {
-  SecureZeroMemory(bytes.data(), bytes.size());
-  bytes.clear();
-  bytes.shrink_to_fit();
 }
 
 }  // namespace vizadavu::form

@@ -5,7 +5,8 @@
 # CI's extra stages use: clang-14 and its sanitizer and fuzzer runtimes,
 # valgrind, gcovr for tools/coverage.sh, Qt 6 Widgets with a virtual X server
 # for the Qt control, Qt's Designer and UiTools for the Designer plugin, and the
-# Debian packaging tools. With --windows, what .ci/windows uses: mingw-w64
+# Debian packaging tools, and xwd with netpbm for the Win32 form's screenshot
+# (tools/form-win32/screenshot.sh). With --windows, what .ci/windows uses: mingw-w64
 # (POSIX threads), wine, GoogleTest's sources, and zip/unzip for the ZIP.
 set -euo pipefail
 
@@ -14,7 +15,7 @@ packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googl
 [ "${1:-}" = "--ci" ] && packages+=(clang-14 libclang-rt-14-dev valgrind gcovr qt6-base-dev qt6-base-dev-tools
                                     xvfb xauth fonts-dejavu-core qt6-tools-dev qt6-tools-dev-tools
                                     libqt6opengl6-dev designer-qt6 xdotool lintian dpkg-dev
-                                    fakeroot file)
+                                    fakeroot file x11-apps netpbm)
 [ "${1:-}" = "--windows" ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
                                         wine64 googletest zip unzip iproute2 util-linux)
 missing=()

@@ -10,11 +10,8 @@
 #include <limits>
 #include <sstream>
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include "tools/common/FormTools.h"
-#include "tools/loopback/LoopbackServer.h"
+#include "tools/vizadavu/System.h"
 #include "vizadavu/Version.h"
 
 namespace vizadavu::cli {
@@ -44,6 +41,7 @@ Options:
   -v, --verbose        report each event on standard error as it happens
       --fail           exit with 22 when the reply's HTTP status is 400 or more
       --demo           submit a sample form to a built-in loopback server
+                       (not in the Windows build, which has no such server)
   -h, --help           show this help
       --version        show the program's version
 
@@ -91,21 +89,21 @@ Long ParseNumber(const std::string& option, const std::string& text) {
 // once the transfer has ended and the write succeeded, so an interrupted or
 // failed write never leaves a half-written file in its place.
 int SubmitToFile(const Options& options, const Environment& env, const std::string& path) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    env.err << "vizadavu: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+  std::string why;
+  const std::string temporary = CreateFileBeside(path, why);
+  if (temporary.empty()) {
+    env.err << "vizadavu: cannot write '" << path << "': " << why << "\n";
     return kExitCannotCreate;
   }
-  close(fd);
   struct RemoveUnlessKept {
     const std::string& name;
     bool keep = false;
     ~RemoveUnlessKept() {
-      if (!keep) std::remove(name.c_str());
+      std::error_code ignored;
+      if (!keep) std::filesystem::remove(PathOf(name), ignored);
     }
   } guard{temporary};
-  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+  std::ofstream file(PathOf(temporary), std::ios::binary | std::ios::trunc);
   if (!file) {
     env.err << "vizadavu: cannot write '" << path << "': " << std::strerror(errno) << "\n";
     return kExitCannotCreate;
@@ -117,8 +115,8 @@ int SubmitToFile(const Options& options, const Environment& env, const std::stri
     env.err << "vizadavu: writing '" << path << "' failed\n";
     return kExitIoError;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    env.err << "vizadavu: cannot write '" << path << "': " << std::strerror(errno) << "\n";
+  if (!MoveOver(temporary, path, why)) {
+    env.err << "vizadavu: cannot write '" << path << "': " << why << "\n";
     return kExitCannotCreate;
   }
   guard.keep = true;
@@ -232,7 +230,7 @@ int Main(const std::vector<std::string>& args, const Environment& env) {
       std::vector<std::pair<std::string, std::string>> fromFile;
       const std::string& path = *options.fieldsFile;
       std::ifstream file;
-      if (path != "-") file.open(path, std::ios::binary);
+      if (path != "-") file.open(PathOf(path), std::ios::binary);
       if ((path != "-" && !file) || !ReadFields(path == "-" ? env.in : file,
                                                 path == "-" ? "standard input" : path, fromFile)) {
         env.err << "vizadavu: cannot read field file '" << path << "': " << std::strerror(errno)

@@ -97,9 +97,12 @@ extern const char* const kUsage;
 extern const char* const kHelp;
 
 // Fills a control from the options, runs the transfer and writes the reply to
-// out; returns the exit status.
-int Submit(const Options& options, const Environment& env, std::ostream& out);
-// The demonstration: a sample form to a loopback server, always reached directly.
+// out; returns the exit status. The demonstration's transfer (demo) gets no
+// warning about its URL's scheme and names no proxy in its messages.
+int Submit(const Options& options, const Environment& env, std::ostream& out, bool demo = false);
+// The demonstration: a sample form to a loopback server, always reached
+// directly. Where the program has no loopback server (Windows) it throws
+// UsageError.
 int Demo(const Environment& env);
 
 }  // namespace vizadavu::cli

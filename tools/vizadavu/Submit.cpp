@@ -6,18 +6,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iomanip>
 #include <limits>
 #include <optional>
 #include <ostream>
 #include <sstream>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include "tools/common/FormTools.h"
-#include "tools/loopback/LoopbackServer.h"
 #include "tools/vizadavu/Cli.h"
 
 namespace vizadavu::cli {
@@ -187,22 +182,6 @@ bool WriteReply(const vizADAVU& control, std::ostream& out) {
   return static_cast<bool>(out);
 }
 
-// Sets no_proxy for one scope, so that the built-in internet service reaches
-// the demonstration's loopback server directly, whatever the environment says.
-class DirectToLoopback {
- public:
-  DirectToLoopback() {
-    if (const char* old = std::getenv("no_proxy")) old_ = old;
-    setenv("no_proxy", "127.0.0.1", 1);
-  }
-  ~DirectToLoopback() { old_ ? setenv("no_proxy", old_->c_str(), 1) : unsetenv("no_proxy"); }
-  DirectToLoopback(const DirectToLoopback&) = delete;
-  DirectToLoopback& operator=(const DirectToLoopback&) = delete;
-
- private:
-  std::optional<std::string> old_;
-};
-
 int Run(const Options& options, const Environment& env, std::ostream& out, bool demo) {
   Host host(env.err, options.verbose, env.errIsTerminal);
   vizADAVU control(&host, &host);
@@ -304,46 +283,8 @@ Long DefaultReadSize(int overcommitPolicy, std::uint64_t physicalMemory,
   return size < kSmallestDefaultRead ? -1 : static_cast<Long>(size);
 }
 
-Long MachineReadSize() {
-  std::ifstream policy("/proc/sys/vm/overcommit_memory");
-  int overcommit = 0;  // stays 0 (heuristic) when the file cannot be read
-  policy >> overcommit;
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  const std::uint64_t memory = pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) *
-                                                               static_cast<std::uint64_t>(pageSize)
-                                                         : 0;
-  rlimit limit{};
-  std::uint64_t addressSpace = std::numeric_limits<std::uint64_t>::max();
-  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    addressSpace = static_cast<std::uint64_t>(limit.rlim_cur);
-  }
-  return DefaultReadSize(overcommit, memory, addressSpace);
-}
-
-int Submit(const Options& options, const Environment& env, std::ostream& out) {
-  return Run(options, env, out, false);
-}
-
-int Demo(const Environment& env) {
-  loopback::LoopbackServer server(loopback::LoopbackServer::FormEcho());
-  Options options;
-  options.plain = true;
-  options.verbose = true;
-  options.url = tools::DemoUrl(server.HostPort());
-  options.fields = tools::DemoFields();
-  env.out << "A form-echo server is listening on " << server.HostPort()
-          << " (loopback only).\nSubmitting " << options.fields.size() << " fields by POST to "
-          << options.url << "; the last one is blank, so it is not sent.\n"
-          << "Events, as the control raises them (the one-second pause comes first):\n";
-  env.out.flush();
-  std::ostringstream reply;
-  const Environment demoEnv{env.in, env.out, env.out, false, env.interrupted, env.defaultReadSize};
-  const DirectToLoopback direct;
-  const int status = Run(options, demoEnv, reply, true);
-  env.out << "The server received these fields:\n" << reply.str();
-  env.out.flush();
-  return env.out ? status : kExitIoError;
+int Submit(const Options& options, const Environment& env, std::ostream& out, bool demo) {
+  return Run(options, env, out, demo);
 }
 
 }  // namespace vizadavu::cli

@@ -100,6 +100,19 @@ class HandleTable {
     return true;
   }
 
+  // What QueryInfo answers: the status code of the final reply to a request's
+  // last send (Node::statusCode, 0 for none: 12150).
+  ErrorCode StatusCode(Handle request, std::uint32_t infoLevel, std::uint32_t& value) const {
+    const Node* node = Find(request, HandleKind::kRequest);
+    if (node == nullptr) return codes::InvalidHandle;
+    if (infoLevel != (inet::kQueryStatusCode | inet::kQueryFlagNumber)) {
+      return codes::InvalidParameter;
+    }
+    if (node->statusCode == 0) return codes::HeaderNotFound;
+    value = node->statusCode;
+    return codes::None;
+  }
+
   // A reference to every node, to let them go after the lock is released.
   std::vector<std::shared_ptr<Node>> All() const {
     std::vector<std::shared_ptr<Node>> all;

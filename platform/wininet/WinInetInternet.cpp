@@ -217,15 +217,9 @@ bool WinInetInternet::SetWaitCallback(Handle request, WaitCallback callback) {
 bool WinInetInternet::QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) {
   value = 0;
   return impl_->Call<bool>([&](bool& out) {
-    const std::shared_ptr<Node> node = impl_->Share(request, Kind::kRequest);
-    if (!node) return codes::InvalidHandle;
-    if (infoLevel != (inet::kQueryStatusCode | inet::kQueryFlagNumber)) {
-      return codes::InvalidParameter;
-    }
-    if (node->statusCode == 0) return codes::HeaderNotFound;
-    value = node->statusCode;
-    out = true;
-    return codes::None;
+    const ErrorCode error = impl_->StatusCode(request, infoLevel, value);
+    out = error == codes::None;
+    return error;
   });
 }
 

@@ -1,16 +1,17 @@
 // After Clear, and after the control is gone, the process's writable memory
 // holds no copy of the reply or of the form: the test reads its own memory
-// through /proc/self/mem and counts every occurrence of a random marker.
+// (/proc/self/mem; ReadProcessMemory on Windows) and counts every occurrence
+// of a random marker. The fake boundary's rows run on Windows too.
+#ifndef _WIN32
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,8 +20,11 @@
 #include "platform/SecureMemory.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
+#include "tests/support/Pages.h"
 #include "tests/support/Recorder.h"
+#ifndef _WIN32
 #include "tests/support/TestPki.h"
+#endif
 #include "vizadavu/vizADAVU.h"
 
 #if defined(__has_feature)
@@ -84,47 +88,24 @@ class Secret {
   std::vector<std::uint8_t> masked_, mask_;
 };
 
-struct Range {
-  std::uintptr_t begin, end;
-};
-
 // Counts the occurrences of every pattern in the process's readable, writable
-// mappings. The chunk buffer is a mapping of its own, left out of the scan and
+// memory. The chunk buffer is a mapping of its own, left out of the scan and
 // wiped afterwards.
 std::vector<int> CountInMemory(const std::vector<const Secret*>& patterns) {
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::size_t longest = 0;
   for (const Secret* p : patterns) longest = std::max(longest, p->size());
-  void* map = mmap(nullptr, kChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (map == MAP_FAILED) throw std::runtime_error("no scan buffer");
-  auto* chunk = static_cast<std::uint8_t*>(map);
-  const auto self = reinterpret_cast<std::uintptr_t>(map);
-
-  std::vector<Range> ranges;
-  {
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-      unsigned long begin = 0, end = 0;
-      char perms[5] = {};
-      if (std::sscanf(line.c_str(), "%lx-%lx %4s", &begin, &end, perms) != 3) continue;
-      if (perms[0] != 'r' || perms[1] != 'w') continue;
-      if (begin <= self && self < end) continue;
-      ranges.push_back({begin, end});
-    }
-  }
+  auto* chunk = static_cast<std::uint8_t*>(MapPages(kChunk));
+  if (chunk == nullptr) throw std::runtime_error("no scan buffer");
+  const auto ranges = WritableRegions(chunk);
   std::vector<int> counts(patterns.size(), 0);
-  const int mem = open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
-  if (mem < 0) throw std::runtime_error("cannot open /proc/self/mem");
-  for (const Range& r : ranges) {
+  for (const auto& [begin, end] : ranges) {
     // Each step reads kChunk bytes, of which the last longest-1 are read again
     // by the next step, so a match is counted where it starts.
-    for (std::uintptr_t at = r.begin; at < r.end;) {
-      const std::size_t want = std::min<std::uintptr_t>(kChunk, r.end - at);
-      const ssize_t got = pread(mem, chunk, want, static_cast<off_t>(at));
-      if (got <= 0) break;  // a mapping that cannot be read (a guard, a device)
-      const auto n = static_cast<std::size_t>(got);
-      const bool last = at + n >= r.end;
+    for (std::uintptr_t at = begin; at < end;) {
+      const std::size_t n = ReadOwnMemory(at, chunk, std::min<std::uintptr_t>(kChunk, end - at));
+      if (n == 0) break;
+      const bool last = at + n >= end;
       const std::size_t starts = last ? n : n - (longest - 1);
       for (std::size_t k = 0; k < patterns.size(); ++k) {
         const Secret& p = *patterns[k];
@@ -142,15 +123,48 @@ std::vector<int> CountInMemory(const std::vector<const Secret*>& patterns) {
       at += starts;
     }
   }
-  close(mem);
   platform::SecureWipe(chunk, kChunk);
-  munmap(map, kChunk);
+  UnmapPages(chunk, kChunk);
   return counts;
 }
 
+// The reply of this test's servers: `marker` 40 times, spread so that chunked
+// reads split some copies. Its byte `i`, or false past its end.
+bool ReplyByte(const Secret& marker, std::size_t i, std::uint8_t& byte) {
+  for (std::size_t dots = 37; dots < 37 + 40; ++dots) {
+    if (i < dots + marker.size()) {
+      byte = i < dots ? '.' : marker.At(i - dots);
+      return true;
+    }
+    i -= dots + marker.size();
+  }
+  return false;
+}
+
+// The fake boundary, keeping no copy: the body is not recorded and the reply
+// is unmasked straight into the control's buffer.
+class UnrecordedInternet final : public FakeInternet {
+ public:
+  explicit UnrecordedInternet(const Secret& marker) : marker_(marker) {}
+  bool SendRequest(platform::Handle, std::optional<std::string_view>) override {
+    return at_ = 0, true;
+  }
+  bool ReadFile(platform::Handle, std::uint8_t* buffer, std::uint32_t wanted,
+                std::uint32_t& bytesRead) override {
+    for (bytesRead = 0; bytesRead < wanted && ReplyByte(marker_, at_, buffer[bytesRead]); ++at_)
+      ++bytesRead;
+    return true;
+  }
+
+ private:
+  const Secret& marker_;
+  std::size_t at_ = 0;
+};
+
+#ifndef _WIN32
 // A server in a child process, so that its copies of the reply and of the
 // request are not in this process's memory. It answers every request with
-// `marker` 40 times, spread so that chunked reads split some copies.
+// the reply above.
 class ChildServer {
  public:
   ChildServer(const Secret& marker, const Pem* identity) {
@@ -183,11 +197,7 @@ class ChildServer {
   [[noreturn]] static void Serve(const Secret& marker, const Pem* identity, int port, int stop) {
     try {
       std::string body;
-      for (int copy = 0; copy < 40; ++copy) {
-        body.append(static_cast<std::size_t>(37 + copy), '.');
-        for (std::size_t i = 0; i < marker.size(); ++i)
-          body.push_back(static_cast<char>(marker.At(i)));
-      }
+      for (std::uint8_t b; ReplyByte(marker, body.size(), b);) body.push_back(static_cast<char>(b));
       LoopbackServer server(LoopbackServer::Respond(200, body),
                             identity ? std::optional(identity->Identity()) : std::nullopt);
       const std::uint16_t number = server.Port();
@@ -204,14 +214,19 @@ class ChildServer {
   int stop_ = -1;
   std::uint16_t port_ = 0;
 };
+#endif
 
 struct Mode {
   bool tls;
   Long receiveBufferSize;
+  bool fake = false;
 };
 // Without it the test framework prints the object's bytes, padding included.
 void PrintTo(const Mode& mode, std::ostream* out) {
-  *out << (mode.tls ? "TLS" : "plain") << ", ReceiveBufferSize " << mode.receiveBufferSize;
+  *out << (mode.fake  ? "fake"
+           : mode.tls ? "TLS"
+                      : "plain")
+       << ", ReceiveBufferSize " << mode.receiveBufferSize;
 }
 
 class MemoryScan : public ::testing::TestWithParam<Mode> {
@@ -220,10 +235,12 @@ class MemoryScan : public ::testing::TestWithParam<Mode> {
 #if defined(__SANITIZE_ADDRESS__) || VIZADAVU_HAS_ASAN
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of shadow memory, which cannot be scanned";
 #endif
+#ifndef _WIN32
     setenv("SSL_CERT_FILE", pki.CaFile().c_str(), 1);
   }
   void TearDown() override {
     unsetenv("SSL_CERT_FILE");
+#endif
   }
 
   // Sets form entry 1 to `value` and wipes this test's own copy of it.
@@ -235,7 +252,9 @@ class MemoryScan : public ::testing::TestWithParam<Mode> {
     platform::SecureWipe(text.data(), text.capacity() * sizeof(char16_t));
   }
 
+#ifndef _WIN32
   TestPki pki;
+#endif
 };
 
 TEST_P(MemoryScan, NothingOfTheReplyOrTheFormOutlivesClearOrTheControl) {
@@ -256,16 +275,23 @@ TEST_P(MemoryScan, NothingOfTheReplyOrTheFormOutlivesClearOrTheControl) {
   const char* names[] = {"reply bytes", "reply characters", "form value code-page bytes",
                          "form value characters", "form value urlencoded"};
 
+  std::string url = "http://example.test/form";
+#ifndef _WIN32
   const Pem identity = pki.Issue("127.0.0.1");
-  ChildServer server(marker, mode.tls ? &identity : nullptr);
-  ASSERT_NE(server.Port(), 0);
-  const std::string url = (mode.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") +
-                          std::to_string(server.Port()) + "/form";
+  std::optional<ChildServer> server;
+  if (!mode.fake) {
+    server.emplace(marker, mode.tls ? &identity : nullptr);
+    ASSERT_NE(server->Port(), 0);
+    url = (mode.tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(server->Port()) +
+          "/form";
+  }
+#endif
 
   FakeClock clock;
   Recorder recorder;
-  auto control =
-      detail::Testing::New(&recorder, nullptr, platform::Services{nullptr, &clock, nullptr});
+  UnrecordedInternet fake(marker);
+  auto control = detail::Testing::New(
+      &recorder, nullptr, platform::Services{mode.fake ? &fake : nullptr, &clock, nullptr});
   auto submit = [&] {
     control->Secure_Mode_Off = !mode.tls;
     control->URL(Utf8ToText(url));
@@ -303,12 +329,20 @@ TEST_P(MemoryScan, NothingOfTheReplyOrTheFormOutlivesClearOrTheControl) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PlainAndTls, MemoryScan,
-                         ::testing::Values(Mode{false, -1}, Mode{false, 8192}, Mode{true, -1},
-                                           Mode{true, 8192}),
+// The fake boundary's rows, and where there are loopback servers, the real one's.
+const Mode kModes[] = {
+#ifndef _WIN32
+    {false, -1},       {false, 8192},      {true, -1}, {true, 8192},
+#endif
+    {false, -1, true}, {false, 8192, true}};
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, MemoryScan, ::testing::ValuesIn(kModes),
                          [](const ::testing::TestParamInfo<Mode>& param) {
-                           return std::string(param.param.tls ? "Tls" : "Plain") +
-                                  (param.param.receiveBufferSize < 0 ? "Chunked" : "SingleRead");
+                           const Mode& mode = param.param;
+                           return std::string(mode.fake  ? "Fake"
+                                              : mode.tls ? "Tls"
+                                                         : "Plain") +
+                                  (mode.receiveBufferSize < 0 ? "Chunked" : "SingleRead");
                          });
 
 }  // namespace

@@ -4,13 +4,16 @@
 // the fake boundary (there is no server in a child process there).
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -87,24 +90,60 @@ class Secret {
   std::vector<std::uint8_t> masked_, mask_;
 };
 
+struct Range {
+  std::uintptr_t begin, end;
+};
+
 // Counts the occurrences of every pattern in the process's readable, writable
-// memory. The chunk buffer is a mapping of its own, left out of the scan and
+// mappings. The chunk buffer is a mapping of its own, left out of the scan and
 // wiped afterwards.
 std::vector<int> CountInMemory(const std::vector<const Secret*>& patterns) {
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::size_t longest = 0;
   for (const Secret* p : patterns) longest = std::max(longest, p->size());
-  auto* chunk = static_cast<std::uint8_t*>(MapPages(kChunk));
-  if (chunk == nullptr) throw std::runtime_error("no scan buffer");
-  const auto ranges = WritableRegions(chunk);
+#ifdef _WIN32
+  // VirtualQuery and ReadProcessMemory (tests/support/win32/Pages.cpp).
+  void* map = MapPages(kChunk);
+  if (map == nullptr) throw std::runtime_error("no scan buffer");
+  auto* chunk = static_cast<std::uint8_t*>(map);
+  std::vector<Range> ranges;
+  for (const auto& [begin, end] : WritableRegions(map)) ranges.push_back({begin, end});
+#else
+  void* map = mmap(nullptr, kChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) throw std::runtime_error("no scan buffer");
+  auto* chunk = static_cast<std::uint8_t*>(map);
+  const auto self = reinterpret_cast<std::uintptr_t>(map);
+
+  std::vector<Range> ranges;
+  {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+      unsigned long begin = 0, end = 0;
+      char perms[5] = {};
+      if (std::sscanf(line.c_str(), "%lx-%lx %4s", &begin, &end, perms) != 3) continue;
+      if (perms[0] != 'r' || perms[1] != 'w') continue;
+      if (begin <= self && self < end) continue;
+      ranges.push_back({begin, end});
+    }
+  }
+  const int mem = open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+  if (mem < 0) throw std::runtime_error("cannot open /proc/self/mem");
+#endif
   std::vector<int> counts(patterns.size(), 0);
-  for (const auto& [begin, end] : ranges) {
+  for (const Range& r : ranges) {
     // Each step reads kChunk bytes, of which the last longest-1 are read again
     // by the next step, so a match is counted where it starts.
-    for (std::uintptr_t at = begin; at < end;) {
-      const std::size_t n = ReadOwnMemory(at, chunk, std::min<std::uintptr_t>(kChunk, end - at));
-      if (n == 0) break;
-      const bool last = at + n >= end;
+    for (std::uintptr_t at = r.begin; at < r.end;) {
+      const std::size_t want = std::min<std::uintptr_t>(kChunk, r.end - at);
+#ifdef _WIN32
+      const auto got = static_cast<std::ptrdiff_t>(ReadOwnMemory(at, chunk, want));
+#else
+      const ssize_t got = pread(mem, chunk, want, static_cast<off_t>(at));
+#endif
+      if (got <= 0) break;  // a mapping that cannot be read (a guard, a device)
+      const auto n = static_cast<std::size_t>(got);
+      const bool last = at + n >= r.end;
       const std::size_t starts = last ? n : n - (longest - 1);
       for (std::size_t k = 0; k < patterns.size(); ++k) {
         const Secret& p = *patterns[k];
@@ -123,31 +162,24 @@ std::vector<int> CountInMemory(const std::vector<const Secret*>& patterns) {
     }
   }
   platform::SecureWipe(chunk, kChunk);
-  UnmapPages(chunk, kChunk);
+#ifdef _WIN32
+  UnmapPages(map);
+#else
+  close(mem);
+  munmap(map, kChunk);
+#endif
   return counts;
 }
 
-// `marker` 40 times, spread so that chunked reads split some copies; in one
-// allocation, so that no copy is left in a block given back.
-std::string ReplyBody(const Secret& marker) {
-  std::string body;
-  body.reserve(40 * (57 + marker.size()));
-  for (int copy = 0; copy < 40; ++copy) {
-    body.append(static_cast<std::size_t>(37 + copy), '.');
-    for (std::size_t i = 0; i < marker.size(); ++i) body.push_back(static_cast<char>(marker.At(i)));
-  }
-  return body;
-}
-
+#ifdef _WIN32
 // The fake boundary, but the body sent is not recorded.
 struct UnrecordedInternet final : FakeInternet {
   bool SendRequest(platform::Handle, std::optional<std::string_view>) override { return true; }
 };
-
-#ifndef _WIN32
+#else
 // A server in a child process, so that its copies of the reply and of the
 // request are not in this process's memory. It answers every request with
-// ReplyBody.
+// `marker` 40 times, spread so that chunked reads split some copies.
 class ChildServer {
  public:
   ChildServer(const Secret& marker, const Pem* identity) {
@@ -179,7 +211,13 @@ class ChildServer {
  private:
   [[noreturn]] static void Serve(const Secret& marker, const Pem* identity, int port, int stop) {
     try {
-      LoopbackServer server(LoopbackServer::Respond(200, ReplyBody(marker)),
+      std::string body;
+      for (int copy = 0; copy < 40; ++copy) {
+        body.append(static_cast<std::size_t>(37 + copy), '.');
+        for (std::size_t i = 0; i < marker.size(); ++i)
+          body.push_back(static_cast<char>(marker.At(i)));
+      }
+      LoopbackServer server(LoopbackServer::Respond(200, body),
                             identity ? std::optional(identity->Identity()) : std::nullopt);
       const std::uint16_t number = server.Port();
       if (write(port, &number, sizeof number) != sizeof number) _exit(1);
@@ -280,12 +318,17 @@ TEST_P(MemoryScan, NothingOfTheReplyOrTheFormOutlivesClearOrTheControl) {
     control->FormVarValues(2, u"someone");
     recorder.events.clear();
 #ifdef _WIN32
-    fake.Restart();
-    fake.reply = ReplyBody(marker);
+    fake.Restart();  // the same reply, in one block: no copy is left in one given back
+    fake.reply.reserve(40 * (57 + marker.size()));
+    for (std::size_t copy = 0; copy < 40; ++copy) {
+      fake.reply.append(37 + copy, '.');
+      for (std::size_t i = 0; i < marker.size(); ++i) fake.reply.push_back(char(marker.At(i)));
+    }
 #endif
     control->Action(1);
 #ifdef _WIN32
     platform::SecureWipe(fake.reply.data(), fake.reply.size());
+    fake.reply.clear();
 #endif
     ASSERT_EQ(recorder.events.back(), "EndTransfer");
   };

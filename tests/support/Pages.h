@@ -1,5 +1,4 @@
-// How much of a range of memory is resident, for the tests of what Clear touches,
-// and the process's own memory as the memory scan reads it.
+// How much of a range of memory is resident, for the tests of what Clear touches.
 #pragma once
 
 #include <cstddef>
@@ -15,13 +14,14 @@ std::size_t PageSize();
 // system cannot tell.
 std::optional<std::size_t> ResidentPages(const void* data, std::size_t size);
 
-// Pages of their own (not in any heap), for the scan's buffer.
+#ifdef _WIN32
+// The memory scan's view of this process on Windows (on Linux it reads
+// /proc/self): pages of their own, the readable and writable regions
+// [begin, end) but the one holding `except`, and up to `n` bytes read at `at`.
 void* MapPages(std::size_t size);
-void UnmapPages(void* pages, std::size_t size);
-// The readable, writable regions of this process, [begin, end), but the one
-// holding `except`.
+void UnmapPages(void* pages);
 std::vector<std::pair<std::uintptr_t, std::uintptr_t>> WritableRegions(const void* except);
-// Reads up to `n` bytes at `at` of this process; 0 where they cannot be read.
 std::size_t ReadOwnMemory(std::uintptr_t at, void* out, std::size_t n);
+#endif
 
 }  // namespace vizadavu::test

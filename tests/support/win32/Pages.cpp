@@ -36,12 +36,12 @@ void* MapPages(std::size_t size) {
   return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
-void UnmapPages(void* pages, std::size_t) {
+void UnmapPages(void* pages) {
   VirtualFree(pages, 0, MEM_RELEASE);
 }
 
-// Committed regions that can be written, guard pages aside: the heaps, stacks,
-// the modules' data, and the mappings the library and WinINet make.
+// Committed, writable, guard pages aside: heaps, stacks, the modules' data and
+// the mappings the library and WinINet make.
 std::vector<std::pair<std::uintptr_t, std::uintptr_t>> WritableRegions(const void* except) {
   MEMORY_BASIC_INFORMATION own{};
   VirtualQuery(except, &own, sizeof own);

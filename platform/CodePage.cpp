@@ -41,6 +41,16 @@ char16_t AnsiToChar(std::uint8_t byte) {
   return kAnsiToChar[byte];
 }
 
+bool IsLeadByte(std::uint8_t) {
+  return false;
+}
+
+std::u16string AnsiToCharacters(std::string_view bytes) {
+  std::u16string text;
+  AppendAnsiAsText(text, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  return text;
+}
+
 std::uint16_t CharToAnsi(char16_t c, bool& ok) {
   ok = true;
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<std::uint8_t>(c);

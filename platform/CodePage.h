@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vizadavu::platform {
 
@@ -25,6 +26,14 @@ std::size_t MaxCharBytes();
 
 // The character of one byte.
 char16_t AnsiToChar(std::uint8_t byte);
+
+// Whether `byte` begins a two-byte character (never in a single-byte code page).
+bool IsLeadByte(std::uint8_t byte);
+
+// The characters of `bytes`: a lead byte and the byte after it are one
+// character; a byte that is none (a lead byte at the end, a pair the code page
+// does not define) is what AnsiToChar makes of it.
+std::u16string AnsiToCharacters(std::string_view bytes);
 
 // The code of `c` (above 0xFF for a two-byte character), or '?' when the code
 // page has none (ok = false then). A character the code page would only give

@@ -87,6 +87,29 @@ char16_t AnsiToChar(std::uint8_t byte) {
   return Get().toChar[byte];
 }
 
+bool IsLeadByte(std::uint8_t byte) {
+  return Get().maxBytes == 2 && IsDBCSLeadByteEx(Get().codePage, byte);
+}
+
+std::u16string AnsiToCharacters(std::string_view bytes) {
+  const Tables& tables = Get();
+  std::u16string text;
+  text.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(bytes[i]);
+    wchar_t c = 0;
+    if (i + 1 < bytes.size() && IsLeadByte(byte) &&
+        MultiByteToWideChar(tables.codePage, MB_ERR_INVALID_CHARS, bytes.data() + i, 2, &c, 1) ==
+            1) {
+      text += static_cast<char16_t>(c);
+      ++i;
+    } else {
+      text += tables.toChar[byte];
+    }
+  }
+  return text;
+}
+
 std::uint16_t CharToAnsi(char16_t c, bool& ok) {
   const std::uint16_t code = Get().toCode[c];
   ok = code != kNoCode;

@@ -81,6 +81,8 @@ TEST(CodePage932, TwoByteCharactersAndNoLookAlikes) {
     EXPECT_EQ(detail::AddressOf({u"h", Text(u"/") + row.text}, true)->object, row.object);
   }
   EXPECT_EQ(AnsiToText("\x95\x5C\x82\x41"), u"\xDC95\\\xDC82\x41");
+  EXPECT_EQ(detail::AddressOf({u"\u8868.jp", u"/"}, true)->host,
+            "\x95\x5C.jp");  // a backslash as its half
 }
 
 }  // namespace

@@ -12,8 +12,8 @@ constexpr std::u16string_view kPassThrough =
     u"1234567890ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz:/.?=_-$(){}~&";
 
 // For every character below 256, what the encoder writes: kPass (itself), kPlus
-// ("+") or kEscape ("%XX" of its code-page byte, which for these is the
-// character itself). Names and values also escape "&" and "=".
+// ("+") or kEscape ("%" and the hexadecimal digits of its code-page code).
+// Names and values also escape "&" and "=".
 enum Action : std::uint8_t { kEscape, kPass, kPlus };
 using ActionTable = std::array<Action, 256>;
 
@@ -27,7 +27,7 @@ constexpr ActionTable MakeActions(bool escapeSeparators) {
 constexpr ActionTable kUrlActions = MakeActions(false);
 constexpr ActionTable kFieldActions = MakeActions(true);
 
-// Encodes into out[start..], which has room for three characters per input
+// Encodes into out[start..], which has room for Width() characters per input
 // character; returns the end of what was written.
 template <class Char>
 Char* Encode(std::u16string_view raw, const ActionTable& actions, Char* out) {
@@ -42,27 +42,28 @@ Char* Encode(std::u16string_view raw, const ActionTable& actions, Char* out) {
     } else if (action == kPlus) {
       *out++ = static_cast<Char>('+');
     } else {
-      std::uint8_t code = static_cast<std::uint8_t>(c);
-      if (c >= 256) {
-        code = platform::CharToAnsi(c);
-        // A surrogate pair is one character: one "%3F" for both units.
-        if ((c & 0xFC00) == 0xD800 && p != end && (*p & 0xFC00) == 0xDC00) ++p;
-      } else if (c >= 0x80 && c < 0xA0) {
-        code = platform::CharToAnsi(c);
-      }
-      out[0] = static_cast<Char>('%');
-      out[1] = static_cast<Char>(kHex[code >> 4]);
-      out[2] = static_cast<Char>(kHex[code & 0xF]);
-      out += 3;
+      // Below 0x80 every code page is ASCII.
+      const std::uint16_t code = c < 0x80 ? c : platform::CharToAnsi(c);
+      // A surrogate pair is one character: one "%3F" for both units.
+      if ((c & 0xFC00) == 0xD800 && p != end && (*p & 0xFC00) == 0xDC00) ++p;
+      *out++ = static_cast<Char>('%');
+      // A two-byte character is one "%" and its four digits, lead byte first.
+      for (int shift = code > 0xFF ? 12 : 4; shift >= 0; shift -= 4)
+        *out++ = static_cast<Char>(kHex[(code >> shift) & 0xF]);
     }
   }
   return out;
 }
 
+// "%" and two digits a character, or four for a two-byte character.
+std::size_t Width() {
+  return platform::MaxCharBytes() > 1 ? 5 : 3;
+}
+
 template <class String>
 void AppendEncoded(String& out, std::u16string_view raw, const ActionTable& actions) {
   const std::size_t start = out.size();
-  out.resize(start + raw.size() * 3);
+  out.resize(start + raw.size() * Width());
   auto* end = Encode(raw, actions, out.data() + start);
   out.resize(static_cast<std::size_t>(end - out.data()));
 }

@@ -24,7 +24,7 @@ Text AnsiToText(std::string_view bytes) {
 }
 
 std::string TextToAnsi(const Text& text) {
-  std::string out(text.size(), '\0');
+  std::string out(text.size() * platform::MaxCharBytes(), '\0');
   auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
   const std::size_t size = text.size();
   std::size_t n = 0;
@@ -33,8 +33,7 @@ std::string TextToAnsi(const Text& text) {
   for (std::size_t i = 0; i < size;) {
     std::size_t run = i;
     while (run < size && (text[run] & 0xF800) != 0xD800) ++run;
-    platform::CharsToAnsi(text.data() + i, run - i, bytes + n);
-    n += run - i;
+    n += platform::CharsToAnsi(text.data() + i, run - i, bytes + n);
     i = run;
     if (i < size) {
       bytes[n++] = '?';

@@ -22,17 +22,24 @@ bool IsPort(std::u16string_view digits, std::uint16_t& port) {
 }
 
 // The object name in the code page. A character it has no code for is "%3F",
-// its substitute escaped: a bare "?" would start a query inside the path.
+// its substitute escaped: a bare "?" would start a query inside the path. A
+// two-byte character goes as its two bytes escaped, since a second byte may be
+// a backslash or another character that means something in a path (U+8868 in
+// 932: "%95%5C").
 std::string ObjectBytes(const Text& object) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string bytes;
   bytes.reserve(object.size());
   for (std::size_t i = 0; i < object.size();) {
     bool ok = false;
-    const std::uint8_t byte = platform::CharToAnsi(object[i], ok);
-    if (ok) {
-      bytes += static_cast<char>(byte);
-    } else {
+    const std::uint16_t code = platform::CharToAnsi(object[i], ok);
+    if (!ok) {
       bytes += "%3F";
+    } else if (code <= 0xFF) {
+      bytes += static_cast<char>(code);
+    } else {
+      for (const unsigned byte : {unsigned{code} >> 8, unsigned{code} & 0xFFu})
+        bytes.append({'%', kHex[byte >> 4], kHex[byte & 0xF]});
     }
     i += platform::CharUnits(object.data(), i, object.size());
   }

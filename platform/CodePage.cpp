@@ -1,6 +1,7 @@
 #include "platform/CodePage.h"
 
 #include <algorithm>
+#include <array>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -24,11 +25,33 @@ constexpr std::array<char16_t, 256> MakeTable() {
   return table;
 }
 
-}  // namespace
-
 const std::array<char16_t, 256> kAnsiToChar = MakeTable();
 
-std::uint8_t CharToAnsi(char16_t c, bool& ok) {
+}  // namespace
+
+unsigned CodePageNumber() {
+  return 1252;
+}
+
+std::size_t MaxCharBytes() {
+  return 1;
+}
+
+char16_t AnsiToChar(std::uint8_t byte) {
+  return kAnsiToChar[byte];
+}
+
+bool IsLeadByte(std::uint8_t) {
+  return false;
+}
+
+std::u16string AnsiToCharacters(std::string_view bytes) {
+  std::u16string text;
+  AppendAnsiAsText(text, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  return text;
+}
+
+std::uint16_t CharToAnsi(char16_t c, bool& ok) {
   ok = true;
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<std::uint8_t>(c);
   const auto* hit = std::find(std::begin(kHigh), std::end(kHigh), c);
@@ -53,12 +76,13 @@ struct ReverseTable {
 
 }  // namespace
 
-void CharsToAnsi(const char16_t* text, std::size_t count, std::uint8_t* out) {
+std::size_t CharsToAnsi(const char16_t* text, std::size_t count, std::uint8_t* out) {
   static const ReverseTable table;
   for (std::size_t i = 0; i < count; ++i) {
     const char16_t c = text[i];
     out[i] = c < kReverseSize ? table.bytes[c] : static_cast<std::uint8_t>('?');
   }
+  return count;
 }
 
 namespace {

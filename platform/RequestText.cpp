@@ -77,19 +77,22 @@ std::optional<std::string> UrlHost(std::string_view host) {
   if (host.empty()) return std::nullopt;
   if (host.find(':') != std::string_view::npos) return BracketedIpv6(host);
   bool ascii = true;
+  // The byte after a lead byte is the second half of a character, not a
+  // separator: U+8868 is 0x95 0x5C, a backslash second, in code page 932.
+  bool second = false;
   for (const char ch : host) {
     const auto c = static_cast<unsigned char>(ch);
-    if (IsControlByte(c) || c == ' ' || std::strchr("/\\?#@[]:%", c) != nullptr) {
+    if (IsControlByte(c) || c == ' ' || (!second && std::strchr("/\\?#@[]:%", c) != nullptr)) {
       return std::nullopt;
     }
     ascii = ascii && c < 0x80;
+    second = !second && IsLeadByte(c);
   }
+  if (second) return std::nullopt;  // a lead byte with nothing after it
   if (ascii) return std::string(host);
   // A name with letters outside ASCII ("b\xFCcher.example" in the code page)
   // goes on in UTF-8, for the IDN conversion before the lookup.
-  std::u16string text;
-  for (const char c : host) text += AnsiToChar(static_cast<std::uint8_t>(c));
-  return ToUtf8(text);
+  return ToUtf8(AnsiToCharacters(host));
 }
 
 bool IsValidHost(std::string_view host) {

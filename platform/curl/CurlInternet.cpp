@@ -4,17 +4,14 @@
 #include "platform/curl/CurlInternet.h"
 
 #include <algorithm>
-#include <atomic>
-#include <map>
 #include <mutex>
-#include <new>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "platform/Ascii.h"
 #include "platform/BuiltIn.h"
+#include "platform/HandleTable.h"
 #include "platform/RequestText.h"
 #include "platform/curl/CurlMemory.h"
 #include "platform/curl/CurlTransfer.h"
@@ -32,11 +29,7 @@ bool CurlReady() {
   return gCurlInitResult == CURLE_OK;
 }
 
-// Handles are unique across every object in the process, so a handle from one
-// object is never mistaken for a live handle of another.
-std::atomic<Handle> gNextHandle{0x1000};
-
-enum class Kind { kSession, kConnection, kRequest };
+using Kind = HandleKind;
 
 struct Node {
   Kind kind;
@@ -62,25 +55,12 @@ struct Node {
   explicit Node(Kind k) : kind(k) {}
 };
 
-// A call's outcome as the handle or flag it returns.
-template <class R>
-constexpr R FailureValue() {
-  if constexpr (std::is_same_v<R, bool>) {
-    return false;
-  } else {
-    return kNullHandle;
-  }
-}
-
 }  // namespace
 
-struct CurlInternet::Impl {
+struct CurlInternet::Impl : HandleTable<Node> {
   Impl(Memory& memory_, CurlLibrary& curl_) : memory(memory_), curl(curl_) {}
   Memory& memory;  // staging buffers for reply bytes
   CurlLibrary& curl;
-  std::mutex mutex;
-  std::atomic<ErrorCode> lastError{codes::None};
-  std::map<Handle, std::unique_ptr<Node>> nodes;
 
   // Runs one boundary call under the lock. The call returns codes::None or the
   // code it fails with; a failure (an exception included) is recorded as the
@@ -90,21 +70,12 @@ struct CurlInternet::Impl {
   R Call(F&& body) {
     const std::lock_guard lock(mutex);
     const CurlAllocationScope allocations;
-    ErrorCode error = codes::InternalError;
-    R result = FailureValue<R>();
-    try {
-      error = body(result);
-    } catch (const std::bad_alloc&) {
-      error = codes::NotEnoughMemory;
-    } catch (...) {
-      error = codes::InternalError;
-    }
-    if (error == codes::None) return result;
-    // libcurl reports some allocations it could not have as something else
-    // (a name that cannot be resolved, a header line too long, ...).
-    if (allocations.refused()) error = codes::NotEnoughMemory;
-    lastError.store(error);
-    return FailureValue<R>();
+    return Record<R>([&](R& result) {
+      const ErrorCode error = RunCall([&] { return body(result); });
+      // libcurl reports some allocations it could not have as something else
+      // (a name that cannot be resolved, a header line too long, ...).
+      return error != codes::None && allocations.refused() ? codes::NotEnoughMemory : error;
+    });
   }
 
   // Runs a transfer's wait (`body`, a send or a read) without the lock, so that
@@ -116,40 +87,13 @@ struct CurlInternet::Impl {
     ErrorCode error = codes::InternalError;
     {
       const CurlAllocationScope allocations;
-      try {
-        error = body();
-      } catch (const std::bad_alloc&) {
-        error = codes::NotEnoughMemory;
-      } catch (...) {
-        error = codes::InternalError;
-      }
+      error = RunCall(body);
       if (error != codes::None && allocations.refused()) error = codes::NotEnoughMemory;
     }
     transfer.Release();
     if (error == codes::None) return true;
     lastError.store(error);
     return false;
-  }
-
-  Node* Find(Handle handle, Kind kind) {
-    const auto it = nodes.find(handle);
-    if (it == nodes.end() || it->second->kind != kind) return nullptr;
-    return it->second.get();
-  }
-
-  Handle Add(std::unique_ptr<Node> node) {
-    const Handle handle = gNextHandle.fetch_add(1);
-    nodes.emplace(handle, std::move(node));
-    return handle;
-  }
-
-  void Close(Handle handle) {
-    std::vector<Handle> children;
-    for (const auto& [h, node] : nodes) {
-      if (node->parent == handle) children.push_back(h);
-    }
-    for (const Handle child : children) Close(child);
-    nodes.erase(handle);
   }
 };
 
@@ -170,10 +114,10 @@ Handle CurlInternet::OpenSession(std::string_view agent, std::uint32_t accessTyp
     }
     // The agent becomes a header line: no line breaks or other control bytes.
     if (!IsValidAgent(agent)) return codes::InvalidParameter;
-    auto node = std::make_unique<Node>(Kind::kSession);
+    auto node = std::make_shared<Node>(Kind::kSession);
     node->agent = std::string(TrimSpace(agent));
     node->direct = accessType == inet::kOpenTypeDirect;
-    out = impl_->Add(std::move(node));
+    out = impl_->Add(std::move(node), kNullHandle);
     return codes::None;
   });
 }
@@ -192,12 +136,12 @@ Handle CurlInternet::Connect(Handle session, std::string_view serverName, std::u
     // for a caller that hands the boundary hostile input directly.
     std::optional<std::string> host = UrlHost(serverName);
     if (!host) return codes::InvalidUrl;
-    auto node = std::make_unique<Node>(Kind::kConnection);
+    auto node = std::make_shared<Node>(Kind::kConnection);
     node->parent = session;
     node->timeouts = parent->timeouts;
     node->host = std::move(*host);
     node->port = port;
-    out = impl_->Add(std::move(node));
+    out = impl_->Add(std::move(node), session);
     return codes::None;
   });
 }
@@ -219,14 +163,14 @@ Handle CurlInternet::OpenRequest(Handle connection, std::string_view verb,
       return codes::InvalidParameter;
     }
     if (!IsValidObjectName(objectName)) return codes::InvalidUrl;
-    auto node = std::make_unique<Node>(Kind::kRequest);
+    auto node = std::make_shared<Node>(Kind::kRequest);
     node->parent = connection;
     node->timeouts = parent->timeouts;
     node->post = post;
     node->target = RequestTarget(objectName);
     node->httpVersion = httpVersion;
     node->flags = flags;
-    out = impl_->Add(std::move(node));
+    out = impl_->Add(std::move(node), connection);
     return codes::None;
   });
 }
@@ -264,9 +208,9 @@ bool CurlInternet::AddRequestHeaders(Handle request, std::string_view headers,
 
 bool CurlInternet::SetOption(Handle handle, std::uint32_t option, std::uint32_t value) {
   return impl_->Call<bool>([&](bool& out) {
-    const auto it = impl_->nodes.find(handle);
-    if (it == impl_->nodes.end()) return codes::InvalidHandle;
-    Timeouts& timeouts = it->second->timeouts;  // requests opened later inherit them
+    Node* const node = impl_->FindAny(handle);
+    if (node == nullptr) return codes::InvalidHandle;
+    Timeouts& timeouts = node->timeouts;  // requests opened later inherit them
     switch (option) {
       case inet::kOptionConnectTimeout:
         timeouts.connectMs = value;
@@ -371,22 +315,15 @@ bool CurlInternet::SetWaitCallback(Handle request, WaitCallback callback) {
 bool CurlInternet::QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) {
   value = 0;
   return impl_->Call<bool>([&](bool& out) {
-    const Node* node = impl_->Find(request, Kind::kRequest);
-    if (node == nullptr) return codes::InvalidHandle;
-    if (infoLevel != (inet::kQueryStatusCode | inet::kQueryFlagNumber)) {
-      return codes::InvalidParameter;
-    }
-    if (node->statusCode == 0) return codes::HeaderNotFound;
-    value = node->statusCode;
-    out = true;
-    return codes::None;
+    const ErrorCode error = impl_->StatusCode(request, infoLevel, value);
+    out = error == codes::None;
+    return error;
   });
 }
 
 bool CurlInternet::CloseHandle(Handle handle) {
   return impl_->Call<bool>([&](bool& out) {
-    if (impl_->nodes.find(handle) == impl_->nodes.end()) return codes::InvalidHandle;
-    impl_->Close(handle);
+    if (!impl_->Close(handle)) return codes::InvalidHandle;
     out = true;
     return codes::None;
   });

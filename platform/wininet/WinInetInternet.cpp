@@ -4,15 +4,12 @@
 // reading are WinInetRequest's.
 #include "platform/wininet/WinInetInternet.h"
 
-#include <atomic>
-#include <map>
 #include <mutex>
-#include <new>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "platform/HandleTable.h"
 #include "platform/RequestText.h"
 #include "platform/wininet/WinInetNode.h"
 
@@ -24,72 +21,15 @@ using wininet::Kind;
 using wininet::LastWinError;
 using wininet::Node;
 
-// Handles are unique across every object in the process, so a handle from one
-// object is never mistaken for a live handle of another.
-std::atomic<Handle> gNextHandle{0x1000};
-
-template <class R>
-constexpr R FailureValue() {
-  if constexpr (std::is_same_v<R, bool>) {
-    return false;
-  } else {
-    return kNullHandle;
-  }
-}
-
 }  // namespace
 
-struct WinInetInternet::Impl {
-  std::mutex mutex;
-  std::atomic<ErrorCode> lastError{codes::None};
-  std::map<Handle, std::shared_ptr<Node>> nodes;
-
+struct WinInetInternet::Impl : HandleTable<Node> {
   // Runs one boundary call under the lock; the call returns codes::None or the
   // code it fails with, which becomes the last error.
   template <class R, class F>
   R Call(F&& body) {
     const std::lock_guard lock(mutex);
-    return Unlocked<R>(std::forward<F>(body));
-  }
-
-  template <class R, class F>
-  R Unlocked(F&& body) {
-    ErrorCode error = codes::InternalError;
-    R result = FailureValue<R>();
-    try {
-      error = body(result);
-    } catch (const std::bad_alloc&) {
-      error = codes::NotEnoughMemory;
-    } catch (...) {
-      error = codes::InternalError;
-    }
-    if (error == codes::None) return result;
-    lastError.store(error);
-    return FailureValue<R>();
-  }
-
-  std::shared_ptr<Node> Find(Handle handle, Kind kind) {
-    const auto it = nodes.find(handle);
-    if (it == nodes.end() || it->second->kind != kind) return nullptr;
-    return it->second;
-  }
-
-  Handle Add(std::shared_ptr<Node> node) {
-    node->id = gNextHandle.fetch_add(1);
-    const Handle id = node->id;
-    nodes.emplace(id, std::move(node));
-    return id;
-  }
-
-  // Takes a handle and its children out of the table; their WinINet handles
-  // close as the last references go.
-  void Close(Handle handle) {
-    std::vector<Handle> children;
-    for (const auto& [id, node] : nodes) {
-      if (node->parent && node->parent->id == handle) children.push_back(id);
-    }
-    for (const Handle child : children) Close(child);
-    nodes.erase(handle);
+    return Record<R>(std::forward<F>(body));
   }
 };
 
@@ -109,7 +49,7 @@ Handle WinInetInternet::OpenSession(std::string_view agent, std::uint32_t access
     node->access = accessType;
     node->handle = InternetOpenA(node->agent.c_str(), accessType, nullptr, nullptr, 0);
     if (node->handle == nullptr) return LastWinError();
-    out = impl_->Add(std::move(node));
+    out = impl_->Add(std::move(node), kNullHandle);
     return codes::None;
   });
 }
@@ -118,7 +58,7 @@ Handle WinInetInternet::Connect(Handle session, std::string_view serverName, std
                                 std::string_view userName, std::string_view password,
                                 std::uint32_t service) {
   return impl_->Call<Handle>([&](Handle& out) {
-    std::shared_ptr<Node> parent = impl_->Find(session, Kind::kSession);
+    std::shared_ptr<Node> parent = impl_->Share(session, Kind::kSession);
     if (!parent) return codes::InvalidHandle;
     if (service != inet::kServiceHttp || port == 0) return codes::InvalidParameter;
     // No authentication is done: refuse credentials rather than drop them.
@@ -131,7 +71,7 @@ Handle WinInetInternet::Connect(Handle session, std::string_view serverName, std
                                     INTERNET_SERVICE_HTTP, 0, 0);
     if (node->handle == nullptr) return LastWinError();
     node->parent = std::move(parent);
-    out = impl_->Add(std::move(node));
+    out = impl_->Add(std::move(node), session);
     return codes::None;
   });
 }
@@ -140,7 +80,7 @@ Handle WinInetInternet::OpenRequest(Handle connection, std::string_view verb,
                                     std::string_view objectName, std::string_view version,
                                     std::uint32_t flags) {
   return impl_->Call<Handle>([&](Handle& out) {
-    std::shared_ptr<Node> parent = impl_->Find(connection, Kind::kConnection);
+    std::shared_ptr<Node> parent = impl_->Share(connection, Kind::kConnection);
     if (!parent) return codes::InvalidHandle;
     if (!verb.empty() && verb != "GET" && verb != "POST") return codes::InvalidParameter;
     if (!IsValidAgent(version)) return codes::InvalidParameter;
@@ -155,7 +95,7 @@ Handle WinInetInternet::OpenRequest(Handle connection, std::string_view verb,
         node->version.empty() ? nullptr : node->version.c_str(), nullptr, nullptr, flags, 0);
     if (node->exchange.handle == nullptr) return LastWinError();
     node->parent = std::move(parent);
-    out = impl_->Add(std::move(node));
+    out = impl_->Add(std::move(node), connection);
     return codes::None;
   });
 }
@@ -163,7 +103,7 @@ Handle WinInetInternet::OpenRequest(Handle connection, std::string_view verb,
 bool WinInetInternet::AddRequestHeaders(Handle request, std::string_view headers,
                                         std::uint32_t modifiers) {
   return impl_->Call<bool>([&](bool& out) {
-    const std::shared_ptr<Node> node = impl_->Find(request, Kind::kRequest);
+    const std::shared_ptr<Node> node = impl_->Share(request, Kind::kRequest);
     if (!node) return codes::InvalidHandle;
     if (node->busy || node->exchange.handle == nullptr) return codes::IncorrectHandleState;
     if (!ParseHeaderLines(headers) || headers.size() > MAXDWORD) return codes::InvalidParameter;
@@ -180,9 +120,9 @@ bool WinInetInternet::AddRequestHeaders(Handle request, std::string_view headers
 
 bool WinInetInternet::SetOption(Handle handle, std::uint32_t option, std::uint32_t value) {
   return impl_->Call<bool>([&](bool& out) {
-    const auto it = impl_->nodes.find(handle);
-    if (it == impl_->nodes.end()) return codes::InvalidHandle;
-    Node& node = *it->second;
+    Node* const found = impl_->FindAny(handle);
+    if (found == nullptr) return codes::InvalidHandle;
+    Node& node = *found;
     if (option != inet::kOptionConnectTimeout && option != inet::kOptionSendTimeout &&
         option != inet::kOptionReceiveTimeout) {
       return codes::InvalidParameter;
@@ -205,7 +145,7 @@ bool WinInetInternet::SetOption(Handle handle, std::uint32_t option, std::uint32
 bool WinInetInternet::SendRequest(Handle request, std::optional<std::string_view> body) {
   std::shared_ptr<Node> node;
   const bool claimed = impl_->Call<bool>([&](bool& out) {
-    node = impl_->Find(request, Kind::kRequest);
+    node = impl_->Share(request, Kind::kRequest);
     if (!node) return codes::InvalidHandle;
     if (node->busy || node->exchange.handle == nullptr) return codes::IncorrectHandleState;
     if (node->exchange.waitCallback && node->exchange.async == nullptr) {
@@ -223,7 +163,7 @@ bool WinInetInternet::SendRequest(Handle request, std::optional<std::string_view
   });
   if (!claimed) return false;
   // The wait may call host code: no lock is held while it runs.
-  const bool sent = impl_->Unlocked<bool>([&](bool& out) {
+  const bool sent = impl_->Record<bool>([&](bool& out) {
     const ErrorCode error = wininet::Send(node->exchange, body);
     out = error == codes::None;
     return error;
@@ -240,7 +180,7 @@ bool WinInetInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32
   bytesRead = 0;
   std::shared_ptr<Node> node;
   const bool claimed = impl_->Call<bool>([&](bool& out) {
-    node = impl_->Find(request, Kind::kRequest);
+    node = impl_->Share(request, Kind::kRequest);
     if (!node) return codes::InvalidHandle;
     if (buffer == nullptr && wanted > 0) return codes::InvalidParameter;
     const Exchange& exchange = node->exchange;
@@ -252,7 +192,7 @@ bool WinInetInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32
     return codes::None;
   });
   if (!claimed) return false;
-  const bool read = impl_->Unlocked<bool>([&](bool& out) {
+  const bool read = impl_->Record<bool>([&](bool& out) {
     const ErrorCode error = wininet::Read(node->exchange, buffer, wanted, bytesRead);
     out = error == codes::None;
     return error;
@@ -265,7 +205,7 @@ bool WinInetInternet::ReadFile(Handle request, std::uint8_t* buffer, std::uint32
 
 bool WinInetInternet::SetWaitCallback(Handle request, WaitCallback callback) {
   return impl_->Call<bool>([&](bool& out) {
-    const std::shared_ptr<Node> node = impl_->Find(request, Kind::kRequest);
+    const std::shared_ptr<Node> node = impl_->Share(request, Kind::kRequest);
     if (!node) return codes::InvalidHandle;
     if (node->busy) return codes::IncorrectHandleState;
     node->exchange.waitCallback = std::move(callback);
@@ -277,24 +217,17 @@ bool WinInetInternet::SetWaitCallback(Handle request, WaitCallback callback) {
 bool WinInetInternet::QueryInfo(Handle request, std::uint32_t infoLevel, std::uint32_t& value) {
   value = 0;
   return impl_->Call<bool>([&](bool& out) {
-    const std::shared_ptr<Node> node = impl_->Find(request, Kind::kRequest);
-    if (!node) return codes::InvalidHandle;
-    if (infoLevel != (inet::kQueryStatusCode | inet::kQueryFlagNumber)) {
-      return codes::InvalidParameter;
-    }
-    if (node->statusCode == 0) return codes::HeaderNotFound;
-    value = node->statusCode;
-    out = true;
-    return codes::None;
+    const ErrorCode error = impl_->StatusCode(request, infoLevel, value);
+    out = error == codes::None;
+    return error;
   });
 }
 
 bool WinInetInternet::CloseHandle(Handle handle) {
   std::vector<std::shared_ptr<Node>> closed;  // their WinINet handles close unlocked
   const bool ok = impl_->Call<bool>([&](bool& out) {
-    if (impl_->nodes.find(handle) == impl_->nodes.end()) return codes::InvalidHandle;
-    for (const auto& [id, node] : impl_->nodes) closed.push_back(node);
-    impl_->Close(handle);
+    closed = impl_->All();
+    if (!impl_->Close(handle)) return codes::InvalidHandle;
     out = true;
     return codes::None;
   });

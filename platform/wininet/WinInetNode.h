@@ -7,11 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/HandleTable.h"
 #include "platform/wininet/WinInetRequest.h"
 
 namespace vizadavu::platform::wininet {
 
-enum class Kind { kSession, kConnection, kRequest };
+using Kind = HandleKind;
 
 // One handle of the table. A node keeps its parent alive, and closes its
 // WinINet handles when the last reference goes: after its children, and after
@@ -28,7 +29,6 @@ struct Node {
   Node& operator=(const Node&) = delete;
 
   Kind kind;
-  Handle id = kNullHandle;
   std::shared_ptr<Node> parent;
   HINTERNET handle = nullptr;                    // a session's or connection's synchronous handle
   HINTERNET twin = nullptr;                      // its asynchronous twin, opened on first need

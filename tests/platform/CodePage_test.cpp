@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "control/Url.h"
 #include "tests/support/CodePage1252.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -39,6 +40,8 @@ TEST(CodePage, CharactersWithoutCodeBecomeQuestionMarks) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(platform::CharToAnsi(u'?', ok), '?');
   EXPECT_TRUE(ok);
+  // No look-alikes: a fullwidth quotation mark is not a plain one, U+0100 not "A".
+  EXPECT_EQ(TextToAnsi(u"\uFF02\u0100\u2215"), "???");
 }
 
 TEST(CodePage, WideningAgreesWithTheTableAtEveryLengthAndAlignment) {
@@ -52,11 +55,34 @@ TEST(CodePage, WideningAgreesWithTheTableAtEveryLengthAndAlignment) {
       std::vector<char16_t> out(count + 1, u'#');
       platform::AnsiToChars(bytes.data() + offset, count, out.data());
       for (std::size_t i = 0; i < count; ++i) {
-        ASSERT_EQ(out[i], platform::kAnsiToChar[bytes[offset + i]]) << offset << " " << count;
+        ASSERT_EQ(out[i], platform::AnsiToChar(bytes[offset + i])) << offset << " " << count;
       }
       ASSERT_EQ(out[count], u'#') << "wrote past the end";
     }
   }
+}
+
+// Under a Japanese locale (ctest's code_page_932): two-byte characters, no
+// best fit, a lone lead byte kept as its stand-in.
+TEST(CodePage932, TwoByteCharactersAndNoLookAlikes) {
+  if (platform::CodePageNumber() != 932) GTEST_SKIP() << "the ANSI code page is not 932";
+  struct Row {  // URLEncode, TextToAnsi and the object name as sent
+    const char16_t* text;
+    const char *encoded, *bytes, *object;
+  };
+  for (const Row& row : {Row{u"\u3042", "%82A0", "\x82\xA0", "/%82%A0"},
+                         Row{u"\u8868", "%955C", "\x95\x5C", "/%95%5C"},
+                         Row{u"\uFF71 a", "%B1+a", "\xB1 a", "/\xB1 a"},  // one-byte katakana
+                         Row{u"\uFF02", "%FA57", "\xFA\x57", "/%FA%57"},  // a code of its own
+                         // The yen sign is not a backslash, U+0100 not "A"; a stand-in is "?".
+                         Row{u"\u00A5\u0100\xDC82", "%3F%3F%3F", "???", "/%3F%3F%3F"}}) {
+    EXPECT_EQ(TextToUtf8(vizADAVU().URLEncode(row.text)), row.encoded);
+    EXPECT_EQ(TextToAnsi(row.text), row.bytes);
+    EXPECT_EQ(detail::AddressOf({u"h", Text(u"/") + row.text}, true)->object, row.object);
+  }
+  EXPECT_EQ(AnsiToText("\x95\x5C\x82\x41"), u"\xDC95\\\xDC82\x41");
+  EXPECT_EQ(detail::AddressOf({u"\u8868.jp", u"/"}, true)->host,
+            "\x95\x5C.jp");  // a backslash as its half
 }
 
 }  // namespace

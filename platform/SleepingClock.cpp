@@ -1,7 +1,7 @@
-// The built-in clock on Windows: the steady clock, and a wait that sleeps.
-// sleep_until returns at once with mingw-w64's runtime (the control's pause
-// then spins, millions of passes a second), so the wait sleeps for what is
-// left, in steps, until the deadline has passed.
+// The built-in clock: the steady clock, and a wait that sleeps until its
+// deadline. It sleeps for what is left, in steps, until the deadline has
+// passed, rather than with sleep_until, which returns at once with mingw-w64's
+// runtime (the control's pause would spin, millions of passes a second).
 #include <thread>
 
 #include "platform/Clock.h"

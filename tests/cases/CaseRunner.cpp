@@ -44,12 +44,12 @@ cases::Outcome Run(const cases::Case& c, long read, std::uint16_t port, const fs
     if (c.cancelInStatus != 0 && e == "Status " + std::to_string(c.cancelInStatus))
       control.Cancel();
   };
-  control.Secure_Mode_Off = c.tls == "none";
   control.StrictCertificates = c.strict;
   control.YieldWhileWaiting = c.yield;
   control.ReceiveBufferSize = static_cast<Long>(read);
-  control.URL(Utf8ToText((c.tls == "none" ? "http://127.0.0.1:" : "https://127.0.0.1:") +
-                         std::to_string(port) + c.path));
+  const std::string scheme = !c.scheme.empty() ? c.scheme : c.tls == "none" ? "http" : "https";
+  control.Secure_Mode_Off = scheme == "http";
+  control.URL(Utf8ToText(scheme + "://127.0.0.1:" + std::to_string(port) + c.path));
   if (!c.fields.empty()) control.FormVarCount(static_cast<Long>(c.fields.size()));
   for (std::size_t i = 0; i < c.fields.size(); ++i) {
     control.FormVarNames(static_cast<Long>(i + 1), Utf8ToText(c.fields[i].first));

@@ -17,15 +17,18 @@ class ShortTimeouts final : public platform::Internet {
   explicit ShortTimeouts(std::uint32_t limitMs)
       : n_(platform::MakeBuiltInInternet(platform::SystemMemory())), limit_(limitMs) {}
   std::map<std::uint32_t, std::uint32_t> asked;  // option -> the value the control set
+  int open = 0;                                  // handles opened and not yet closed
 
-  Handle OpenSession(std::string_view a, std::uint32_t t) override { return n_->OpenSession(a, t); }
+  Handle OpenSession(std::string_view a, std::uint32_t t) override {
+    return Count(n_->OpenSession(a, t));
+  }
   Handle Connect(Handle s, std::string_view h, std::uint16_t p, std::string_view u,
                  std::string_view w, std::uint32_t v) override {
-    return n_->Connect(s, h, p, u, w, v);
+    return Count(n_->Connect(s, h, p, u, w, v));
   }
   Handle OpenRequest(Handle c, std::string_view v, std::string_view o, std::string_view h,
                      std::uint32_t f) override {
-    return n_->OpenRequest(c, v, o, h, f);
+    return Count(n_->OpenRequest(c, v, o, h, f));
   }
   bool AddRequestHeaders(Handle r, std::string_view h, std::uint32_t m) override {
     return n_->AddRequestHeaders(r, h, m);
@@ -46,10 +49,18 @@ class ShortTimeouts final : public platform::Internet {
   bool QueryInfo(Handle r, std::uint32_t l, std::uint32_t& v) override {
     return n_->QueryInfo(r, l, v);
   }
-  bool CloseHandle(Handle h) override { return n_->CloseHandle(h); }
+  bool CloseHandle(Handle h) override {
+    const bool closed = n_->CloseHandle(h);
+    open -= closed ? 1 : 0;
+    return closed;
+  }
   platform::ErrorCode LastError() const override { return n_->LastError(); }
 
  private:
+  Handle Count(Handle h) {
+    open += h != platform::kNullHandle ? 1 : 0;
+    return h;
+  }
   std::unique_ptr<platform::Internet> n_;
   std::uint32_t limit_;
 };

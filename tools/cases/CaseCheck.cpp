@@ -31,7 +31,7 @@ std::string Parting(const char* what, const std::string& got, const std::string&
          std::to_string(at.first - got.begin()) + "; ";
 }
 
-// A header line "Name: value" of `request`, matched case-insensitively by name.
+// A header line "Name: value" of `request`, matched case-insensitively by name ("*": any value).
 bool HasHeader(const std::string& request, const std::string& header) {
   const std::size_t colon = header.find(':');
   const std::string name = header.substr(0, colon);
@@ -45,7 +45,7 @@ bool HasHeader(const std::string& request, const std::string& header) {
     if (c == name.size() &&
         std::equal(name.begin(), name.end(), line.begin(), line.begin() + static_cast<long>(c),
                    [](char a, char b) { return std::tolower(a) == std::tolower(b); }) &&
-        line.substr(line.find_first_not_of(' ', c + 1)) == value)
+        (value == "*" || line.substr(line.find_first_not_of(' ', c + 1)) == value))
       return true;
     at = next;
   }
@@ -54,7 +54,9 @@ bool HasHeader(const std::string& request, const std::string& header) {
 
 std::string CompareRequest(const Expectation& e, std::optional<std::string> got,
                            std::uint16_t port) {
-  if (!e.request && !e.requestLine && e.requestHeaders.empty() && !e.requestBody) return "";
+  if (!e.request && !e.requestLine && e.requestHeaders.empty() && e.requestAbsent.empty() &&
+      !e.requestBody)
+    return "";
   if (!got) return "the server read no request; ";
   const std::string host = "127.0.0.1:" + std::to_string(port);
   if (const std::size_t at = got->find(host); at != std::string::npos)
@@ -66,6 +68,8 @@ std::string CompareRequest(const Expectation& e, std::optional<std::string> got,
            "\"; ";
   for (const std::string& header : e.requestHeaders)
     if (!HasHeader(*got, header)) out += "no request header \"" + header + "\"; ";
+  for (const std::string& name : e.requestAbsent)
+    if (HasHeader(*got, name + ": *")) out += "request header " + name + " present; ";
   if (e.requestBody) {
     const std::size_t headEnd = got->find("\r\n\r\n");
     const std::string body = headEnd == std::string::npos ? "" : got->substr(headEnd + 4);
@@ -118,18 +122,21 @@ std::string Compare(const Case& c, std::string_view implementation, long read,
 std::string Table(const std::vector<Case>& cases) {
   std::string out =
       "# Protocol cases\n\n"
-      "Generated from `tests/cases/*.case` by `vizadavu_cases table tests/cases` (do not edit;\n"
-      "the `protocol_cases_table` test checks that it is current). Each row is one exchange\n"
-      "with the scripted loopback server (`tests/cases/README.md` has the format); each cell\n"
-      "is what the control raises over that internet boundary, in every read mode the case\n"
-      "runs. The libcurl column is checked by the `protocol_cases` test on Linux. The WinINet\n"
-      "column is the expectation for WinINet under wine; its runner is not yet in the suite.\n"
-      "A cell in bold differs from the other implementation, with the reason.\n\n"
+      "Generated from `tests/cases/*.case` by `vizadavu_cases table tests/cases` (do not\n"
+      "edit; the `protocol_cases_table` test checks that it is current). Each row is one\n"
+      "exchange with the scripted loopback server (`tests/cases/README.md` has the format);\n"
+      "each cell is what the control raises over that internet boundary in every read mode\n"
+      "the case runs (both: chunked, and one read of 1 MiB), with `HttpStatusCode` and the\n"
+      "bytes kept where the case checks them. The `protocol_cases` test checks the libcurl\n"
+      "column on Linux. The WinINet column is what WinINet under wine is expected to give;\n"
+      "its runner is not yet in the suite. A cell in bold differs from the other\n"
+      "implementation, with the reason.\n\n"
       "| case | what the server does | reads | libcurl | WinINet (wine) |\n|---|---|---|---|---|\n";
   int differences = 0;
   for (const Case& c : cases) {
     std::string reads;
     for (const long read : c.reads) reads += (reads.empty() ? "" : ", ") + ReadName(read);
+    if (c.reads == std::vector<long>{-1, 1 << 20}) reads = "both";
     out += "| `" + c.name + "` | " + c.title + " | " + reads + " | " + Cell(c, "libcurl") + " | " +
            Cell(c, "wininet") + " |\n";
     differences += c.Differs("libcurl") || c.Differs("wininet");

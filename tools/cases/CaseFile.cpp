@@ -85,8 +85,8 @@ std::string Literal(std::string_view& s) {
 }
 
 const std::string_view kExpectationKeys[] = {
-    "events",       "reply",          "reply-prefix", "http-status", "array-size", "request",
-    "request-line", "request-header", "request-body", "reason",      "skip"};
+    "events",       "reply",          "reply-prefix",   "http-status",  "array-size", "request",
+    "request-line", "request-header", "request-absent", "request-body", "reason",     "skip"};
 
 void Apply(Expectation& e, std::string_view key, std::string_view value, bool& headersFresh) {
   const bool any = value == "any";
@@ -120,6 +120,8 @@ void Apply(Expectation& e, std::string_view key, std::string_view value, bool& h
     if (value.find(':') == std::string_view::npos)
       throw std::invalid_argument("request-header needs Name: value");
     e.requestHeaders.emplace_back(value);
+  } else if (key == "request-absent") {
+    e.requestAbsent.emplace_back(value);
   } else if (key == "request-body") {
     e.requestBody = any ? std::nullopt : std::optional(ParseBytes(value));
   } else if (key == "reason") {
@@ -162,6 +164,11 @@ void Input(Case& c, std::string_view key, std::string_view value) {
     if (std::find(std::begin(kTlsKinds), std::end(kTlsKinds), value) == std::end(kTlsKinds))
       throw std::invalid_argument("unknown tls: " + std::string(value));
     c.tls = value;
+  } else if (key == "scheme") {
+    if (value != "http" && value != "https") throw std::invalid_argument("scheme is http or https");
+    c.scheme = value;
+  } else if (key == "listen") {
+    c.listen = YesNo(value);
   } else if (key == "receive") {
     if (value != "request" && value != "some") throw std::invalid_argument("receive: request|some");
     c.script.push_back({value == "request" ? Step::kReadRequest : Step::kReadSome, {}, {}});

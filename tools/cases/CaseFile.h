@@ -48,6 +48,7 @@ struct Expectation {
   std::optional<std::string> request;  // the exact request bytes the server read
   std::optional<std::string> requestLine;
   std::vector<std::string> requestHeaders;  // "Name: value", each present as given
+  std::vector<std::string> requestAbsent;   // header names the request must not carry
   std::optional<std::string> requestBody;
   std::string reason;    // why it differs from the common expectation
   std::string skip;      // not run on this implementation, and why
@@ -67,6 +68,8 @@ struct Case {
   long cancelInStatus = 0;  // 21 or 30: Cancel from that Status event
   // The server.
   std::string tls = "none";  // see kTlsKinds
+  std::string scheme;        // of the URL; "" for the server's own (http, or https with TLS)
+  bool listen = true;        // false: the port is closed (a connection is refused)
   std::vector<Step> script;
   End end = End::kFin;
   // The expectations: the common one, and per implementation.

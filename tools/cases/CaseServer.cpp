@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -35,6 +36,13 @@ using test::LoopbackServer;
 using test::Pem;
 using test::TestPki;
 
+// Adds a request to what the case's server read since the runner last removed the file.
+void Record(const std::filesystem::path& path, const std::string& bytes) {
+  static std::mutex mutex;
+  const std::lock_guard lock(mutex);
+  std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+}
+
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   const std::filesystem::path partial = path.string() + ".partial";
   std::ofstream(partial, std::ios::binary | std::ios::trunc) << bytes;
@@ -47,7 +55,7 @@ test::Handler Play(const Case& c, std::filesystem::path record) {
       if (step.kind == Step::kReadRequest) {
         test::ReceivedRequest request;
         if (!connection.ReadRequest(request)) return;
-        WriteFile(record, request.raw);
+        Record(record, request.raw);
       } else if (step.kind == Step::kReadSome) {
         connection.ReadSome(1 << 16, 5s);
       } else if (step.kind == Step::kSend) {
@@ -66,8 +74,9 @@ test::Handler Play(const Case& c, std::filesystem::path record) {
       case End::kCut:
         connection.CloseWithoutNotify();
         break;
-      case End::kHang:  // silent until the client goes (at most a minute)
-        for (int i = 0; i < 60 && !connection.ReadSome(1 << 16, 1s).empty();) ++i;
+      case End::kHang:  // silent until the client goes (or a minute of its silence)
+        while (!connection.ReadSome(1 << 16, 60s).empty()) {
+        }
         break;
     }
   };
@@ -122,9 +131,10 @@ int Serve(const std::string& caseDir, const std::filesystem::path& state, char**
   std::vector<std::unique_ptr<LoopbackServer>> servers;
   std::string ports;
   for (const Case& c : cases) {
-    servers.push_back(
-        std::make_unique<LoopbackServer>(Play(c, state / "requests" / c.name), pki.For(c.tls)));
-    ports += c.name + " " + std::to_string(servers.back()->Port()) + "\n";
+    auto server =
+        std::make_unique<LoopbackServer>(Play(c, state / "requests" / c.name), pki.For(c.tls));
+    ports += c.name + " " + std::to_string(server->Port()) + "\n";
+    if (c.listen) servers.push_back(std::move(server));  // else closed now: the port refuses
   }
   WriteFile(state / "ports", ports);
   if (command == nullptr) {

@@ -114,5 +114,10 @@ int Main(int argc, char** argv) {
 }  // namespace vizadavu::test
 
 int main(int argc, char** argv) {
-  return vizadavu::test::Main(argc, argv);
+  try {
+    return vizadavu::test::Main(argc, argv);
+  } catch (const std::exception& e) {  // a case file that does not parse, a folder missing
+    std::fprintf(stderr, "vizadavu_case_runner: %s\n", e.what());
+    return 1;
+  }
 }

@@ -78,6 +78,13 @@ std::string CompareRequest(const Expectation& e, std::optional<std::string> got,
   return out;
 }
 
+// A table cell's text: a "|" would end the cell.
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (const char c : text) out += c == '|' ? std::string("\\|") : std::string(1, c);
+  return out;
+}
+
 std::string ReadName(long read) {
   return read < 0 ? "chunked" : "single " + std::to_string(read);
 }
@@ -138,8 +145,8 @@ std::string Table(const std::vector<Case>& cases) {
     std::string reads;
     for (const long read : c.reads) reads += (reads.empty() ? "" : ", ") + ReadName(read);
     if (c.reads == std::vector<long>{-1, 1 << 20}) reads = "both";
-    out += "| `" + c.name + "` | " + c.title + " | " + reads + " | " + Cell(c, "libcurl") + " | " +
-           Cell(c, "wininet") + " |\n";
+    out += "| `" + c.name + "` | " + Escape(c.title) + " | " + reads + " | " +
+           Escape(Cell(c, "libcurl")) + " | " + Escape(Cell(c, "wininet")) + " |\n";
     const bool skipped = !c.For("libcurl").skip.empty() || !c.For("wininet").skip.empty();
     notRun += skipped;
     differences += !skipped && (c.Differs("libcurl") || c.Differs("wininet"));

@@ -1,5 +1,6 @@
 // The control over the real libcurl layer against in-process loopback servers: the
-// happy paths and the bytes on the wire. (Misbehaving servers: Faults_test.cpp.)
+// happy paths and the bytes on the wire. (Misbehaving servers, statuses, the request
+// bytes and the certificate categories: the protocol cases, tests/cases/.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,84 +55,6 @@ class EndToEndTest : public ::testing::Test {
     control.Action(action);
   }
 };
-
-TEST_F(EndToEndTest, ServerReceivesExactlyTheRequest) {
-  LoopbackServer server(LoopbackServer::Respond(200, "thanks"));
-  control.Secure_Mode_Off = true;
-  control.FormVarCount(3);
-  control.FormVarNames(1, u"name");
-  control.FormVarValues(1, u"Zo\u00eb & co");
-  control.FormVarNames(2, u"q");
-  control.FormVarValues(2, u"a=b");
-  control.FormVarNames(3, u"skip");
-  control.FormVarValues(3, u"   ");
-  Submit(Url("http", server, "/form?x=1"));
-  EXPECT_EQ(recorder.events, kSuccess);
-  EXPECT_EQ(control.ReceiveBuffer(), u"thanks");
-
-  const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  const ReceivedRequest& r = requests[0];
-  EXPECT_EQ(r.method, "POST");
-  EXPECT_EQ(r.target, "/form?x=1");
-  EXPECT_EQ(r.version, "HTTP/1.0");
-  EXPECT_EQ(r.body, "name=Zo%EB+%26+co&q=a%3Db");
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Host", server.HostPort()},
-      {"User-Agent", "Tormelo/1.0"},
-      {"Accept-Language", "en"},
-      {"Connection", "Keep-Alive"},
-      {"Content-Type", "application/x-www-form-urlencoded"},
-      {"Content-Length", "25"},
-  };
-  auto sorted = [](auto headers) {
-    std::sort(headers.begin(), headers.end());
-    return headers;
-  };
-  EXPECT_EQ(sorted(r.headers), sorted(expected));
-}
-
-TEST_F(EndToEndTest, GetCarriesTheBodyAndEmptyPostSendsLengthZero) {
-  LoopbackServer server(LoopbackServer::Echo());
-  control.Secure_Mode_Off = true;
-  control.FormVarCount(1);
-  control.FormVarNames(1, u"a");
-  control.FormVarValues(1, u"1");
-  Submit(Url("http", server, "/g"), 2);
-  control.FormVarCount(0);
-  Submit(Url("http", server, "/p"), 1);
-  const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].method, "GET");
-  EXPECT_EQ(requests[0].body, "a=1");
-  EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
-  EXPECT_EQ(requests[1].method, "POST");
-  EXPECT_EQ(requests[1].Header("Content-Length"), "0");
-  EXPECT_EQ(requests[1].Header("Content-Type"), "application/x-www-form-urlencoded");
-  for (const auto& r : requests) {
-    EXPECT_FALSE(r.Header("Accept"));
-    EXPECT_FALSE(r.Header("Expect"));
-  }
-}
-
-TEST_F(EndToEndTest, StatusIsNotExaminedAndRedirectsAreNotFollowed) {
-  LoopbackServer notFound(LoopbackServer::Respond(404, "no such page"));
-  LoopbackServer moved(LoopbackServer::Respond(301, "moved", {{"Location", "/elsewhere"}}));
-  control.Secure_Mode_Off = true;
-  Submit(Url("http", notFound, "/x"));
-  EXPECT_EQ(recorder.events, kSuccess);
-  EXPECT_EQ(control.ReceiveBuffer(), u"no such page");
-  Submit(Url("http", moved, "/x"));
-  EXPECT_EQ(recorder.events, kSuccess);
-  EXPECT_EQ(control.ReceiveBuffer(), u"moved");
-  EXPECT_EQ(moved.Requests().size(), 1u);
-}
-
-TEST_F(EndToEndTest, RefusedPortRaisesStatus21ThenError12029) {
-  control.Secure_Mode_Off = true;
-  Submit(Utf8ToText("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/"));
-  EXPECT_EQ(recorder.events, (Events{"Status 21", "Error 12029"}));
-}
 
 TEST_F(EndToEndTest, LargeRepliesArriveIntactInBothModes) {
   const std::string body = Pattern(3 << 20);
@@ -265,16 +188,6 @@ TEST(EndToEndChunks, LibcurlBoundaryReadsExactlyAsTheReadFileLoop) {
   }
 }
 
-TEST_F(EndToEndTest, ChunkedTransferEncodingIsDecoded) {
-  LoopbackServer server(
-      LoopbackServer::Reply("HTTP/1.1 200 OK\r\nTransfer-Encoding: "
-                            "chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"));
-  control.Secure_Mode_Off = true;
-  Submit(Url("http", server, "/"));
-  EXPECT_EQ(recorder.events, kSuccess);
-  EXPECT_EQ(control.ReceiveBuffer(), u"hello world");
-}
-
 std::vector<std::string> g_freed;
 
 TEST_F(EndToEndTest, NoFreedBlockKeepsTheReplyAfterClear) {
@@ -351,18 +264,6 @@ class TlsTest : public EndToEndTest {
   }
   TestPki pki;
 };
-
-TEST_F(TlsTest, DateAndNameFailuresAreAcceptedOthersAreNot) {
-  using std::chrono::hours;
-  EXPECT_EQ(Outcome(pki.Issue("127.0.0.1")), "EndTransfer");
-  EXPECT_EQ(control.ReceiveBuffer(), u"secret");
-  EXPECT_EQ(Outcome(pki.Issue("127.0.0.1", -hours(48), -hours(24))), "EndTransfer");  // expired
-  EXPECT_EQ(Outcome(pki.Issue("127.0.0.1", hours(24), hours(48))), "EndTransfer");    // not yet
-  EXPECT_EQ(Outcome(pki.Issue("other.example")), "EndTransfer");                      // wrong name
-  EXPECT_EQ(Outcome(TestPki::SelfSigned("127.0.0.1")), "Error 12045");
-  TestPki stranger;
-  EXPECT_EQ(Outcome(stranger.Issue("127.0.0.1")), "Error 12045");
-}
 
 TEST_F(TlsTest, HttpsGoesThroughAConnectTunnel) {
   LoopbackServer server(LoopbackServer::Respond(200, "tunnelled"),

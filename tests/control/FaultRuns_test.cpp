@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "control/Testing.h"
-#include "platform/curl/CurlInternet.h"
 #include "tests/support/CodePage1252.h"
 #include "tests/support/FakeInternet.h"
 #include "tests/support/FaultProxy.h"
 #include "tests/support/Recorder.h"
+#include "tests/support/ShortTimeouts.h"
 #include "tests/support/TestPki.h"
 #include "vizadavu/vizADAVU.h"
 
@@ -46,44 +46,6 @@ constexpr std::uint64_t kReplay[] = {
     0x4cebf2ea1a0ebaa0, 0x730fc3dd705714e1, 0x8f002d3dc1d9cc62, 0xb5a06529e8323cdf};
 constexpr int kShards = 4, kRunsPerShard = 100;
 constexpr auto kTimeBound = 4s;
-
-// The libcurl boundary with its time-outs cut to 2 s: no run stalls, so a run
-// that hangs ends in 12002, which no run may give, and stays within its bound.
-class ShortTimeouts final : public platform::Internet {
- public:
-  Handle OpenSession(std::string_view a, std::uint32_t t) override { return n_.OpenSession(a, t); }
-  Handle Connect(Handle s, std::string_view h, std::uint16_t p, std::string_view u,
-                 std::string_view w, std::uint32_t v) override {
-    return n_.Connect(s, h, p, u, w, v);
-  }
-  Handle OpenRequest(Handle c, std::string_view v, std::string_view o, std::string_view h,
-                     std::uint32_t f) override {
-    return n_.OpenRequest(c, v, o, h, f);
-  }
-  bool AddRequestHeaders(Handle r, std::string_view h, std::uint32_t m) override {
-    return n_.AddRequestHeaders(r, h, m);
-  }
-  bool SetOption(Handle r, std::uint32_t o, std::uint32_t v) override {
-    return n_.SetOption(r, o, std::min<std::uint32_t>(v, 2000));
-  }
-  bool SendRequest(Handle r, std::optional<std::string_view> b) override {
-    return n_.SendRequest(r, b);
-  }
-  bool ReadFile(Handle r, std::uint8_t* b, std::uint32_t w, std::uint32_t& n) override {
-    return n_.ReadFile(r, b, w, n);
-  }
-  bool SetWaitCallback(Handle r, platform::WaitCallback c) override {
-    return n_.SetWaitCallback(r, std::move(c));
-  }
-  bool QueryInfo(Handle r, std::uint32_t l, std::uint32_t& v) override {
-    return n_.QueryInfo(r, l, v);
-  }
-  bool CloseHandle(Handle h) override { return n_.CloseHandle(h); }
-  platform::ErrorCode LastError() const override { return n_.LastError(); }
-
- private:
-  platform::CurlInternet n_;
-};
 
 enum Framing { kLength, kChunked, kClose, kAmbiguous };
 const char* const kFramingNames[] = {"Content-Length", "chunked", "close", "ambiguous"};
@@ -204,8 +166,8 @@ std::string Check(std::uint64_t seed, const Pem& identity, std::string& last,
     LoopbackServer server(LoopbackServer::Reply(r.wire),
                           r.tls ? std::optional(identity.Identity()) : std::nullopt);
     LoopbackServer proxy(FaultProxy(server.Port(), r.plan, report));
-    ShortTimeouts internet;
-    FakeClock clock{500ms};  // skips the one-second pause
+    ShortTimeouts internet{2000};  // no run stalls: 12002 is never sound
+    FakeClock clock{500ms};        // skips the one-second pause
     vizADAVU control =
         detail::Testing::Make(&host, &host, platform::Services{&internet, &clock, nullptr});
     host.control = &control;

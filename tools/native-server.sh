@@ -2,7 +2,7 @@
 # A native Linux server for the length of a ctest fixture (the Windows build's
 # tests under wine reach it on 127.0.0.1).
 #   native-server.sh start PORTS_FILE PROGRAM [ARGS...]
-#     runs PROGRAM PORTS_FILE ARGS... in the background, away from ctest's
+#     runs PROGRAM ARGS... in the background, away from ctest's
 #     output, and returns once the program has written PORTS_FILE (it must do
 #     so in one rename when its listeners are up) or fails after 20 s;
 #   native-server.sh stop PORTS_FILE
@@ -21,7 +21,7 @@ stop() {
 case $command in
   start)
     program=$3
-    shift 3
+    shift 2
     if [ ! -x "$program" ]; then
       echo "native server $program is missing: build the Linux target first, e.g." >&2
       echo "  cmake --preset linux && cmake --build --preset linux --target $(basename "$program")" >&2
@@ -29,7 +29,8 @@ case $command in
     fi
     stop
     rm -f "$file"
-    setsid "$program" "$file" "$@" </dev/null >"$file.log" 2>&1 &
+    mkdir -p "$(dirname "$file")"
+    setsid "$@" </dev/null >"$file.log" 2>&1 &
     echo $! >"$pidfile"
     for _ in $(seq 200); do
       [ -f "$file" ] && { cat "$file"; exit 0; }

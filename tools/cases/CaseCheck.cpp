@@ -135,10 +135,10 @@ std::string Table(const std::vector<Case>& cases) {
       "each cell is what the control raises over that internet boundary in every read mode\n"
       "the case runs (both: chunked, and one read of 1 MiB), with `HttpStatusCode` and the\n"
       "bytes kept where the case checks them. The `protocol_cases` test checks the libcurl\n"
-      "column on Linux. The WinINet column is wine 8's WinINet, as `vizadavu_case_runner.exe\n"
-      "wininet` found it in five runs against the same server inside the Windows stage's\n"
-      "network namespace; it is not yet a test of the suite. A cell in bold differs from\n"
-      "the other implementation, with the reason; \"not run\" names what keeps a case out.\n\n"
+      "column on Linux, and the WinINet column (wine 8's WinINet) in `ctest --preset\n"
+      "windows`, against the same native server inside the Windows stage's network\n"
+      "namespace. A cell in bold differs from the other implementation, with the reason;\n"
+      "\"not run\" names what keeps a case out.\n\n"
       "| case | what the server does | reads | libcurl | WinINet (wine) |\n|---|---|---|---|---|\n";
   int differences = 0, notRun = 0;
   for (const Case& c : cases) {

@@ -42,9 +42,9 @@ std::string_view Describe(Long code) noexcept {
       return "the server certificate is invalid";
     // Codes that only the Windows boundary passes on, as the system gives them.
     case 10054:  // WSAECONNRESET
-      return "the connection was reset";
+      return "the connection was reset by the peer (Winsock)";
     case 10060:  // WSAETIMEDOUT
-      return "the operation timed out";
+      return "the connection timed out (Winsock)";
     case 12057:  // ERROR_INTERNET_SEC_CERT_REV_FAILED
       return "the server certificate's revocation could not be checked";
     default:

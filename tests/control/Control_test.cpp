@@ -91,7 +91,9 @@ TEST(Errors, EveryCodeHasItsOwnDescription) {
                         errors::CannotConnect,      errors::ConnectionAborted,
                         errors::ConnectionReset,    errors::InvalidServerResponse,
                         errors::SecureChannelError, errors::InvalidCertificate,
-                        errors::Cancelled};
+                        errors::Cancelled,          errors::CertDateInvalid,
+                        errors::CertCnInvalid,      errors::ClientAuthCertNeeded,
+                        10054, 10060, 12057};  // the last three: Windows' own
   std::set<std::string_view> seen;
   for (Long code : codes) {
     EXPECT_NE(errors::Describe(code), "unknown error") << code;

@@ -85,15 +85,25 @@ TEST_F(ControlTest, LargestTableIsUsable) {
 
 // Every code the library produces has a description of its own; others do not.
 TEST(Errors, EveryCodeHasItsOwnDescription) {
-  const Long codes[] = {errors::NotEnoughMemory,    errors::Timeout,
-                        errors::InternalError,      errors::InvalidUrl,
-                        errors::NameNotResolved,    errors::InvalidCa,
-                        errors::CannotConnect,      errors::ConnectionAborted,
-                        errors::ConnectionReset,    errors::InvalidServerResponse,
-                        errors::SecureChannelError, errors::InvalidCertificate,
-                        errors::Cancelled,          errors::CertDateInvalid,
-                        errors::CertCnInvalid,      errors::ClientAuthCertNeeded,
-                        10054, 10060, 12057};  // the last three: Windows' own
+  const Long codes[] = {errors::NotEnoughMemory,
+                        errors::Timeout,
+                        errors::InternalError,
+                        errors::InvalidUrl,
+                        errors::NameNotResolved,
+                        errors::InvalidCa,
+                        errors::CannotConnect,
+                        errors::ConnectionAborted,
+                        errors::ConnectionReset,
+                        errors::InvalidServerResponse,
+                        errors::SecureChannelError,
+                        errors::InvalidCertificate,
+                        errors::Cancelled,
+                        errors::CertDateInvalid,
+                        errors::CertCnInvalid,
+                        errors::ClientAuthCertNeeded,
+                        10054,
+                        10060,
+                        12057};  // the last three: Windows' own
   std::set<std::string_view> seen;
   for (Long code : codes) {
     EXPECT_NE(errors::Describe(code), "unknown error") << code;

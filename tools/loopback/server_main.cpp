@@ -10,10 +10,7 @@
 // rename, one "name port" line per listener ("refused" is a port nobody
 // listens on). Runs until SIGTERM or SIGINT, at most ten minutes, then removes
 // both files.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 
 namespace {
@@ -67,18 +65,6 @@ void Answer(loopback::Connection& connection) {
   connection.Write(std::string_view(reply).substr(split));
 }
 
-std::uint16_t RefusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 bool WriteFile(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".new";
   std::ofstream(temporary, std::ios::binary | std::ios::trunc) << text;
@@ -117,7 +103,7 @@ int main(int argc, char** argv) {
       {"tls-wrong-name", pki.Issue("wrong.invalid").Identity()},
   };
   std::vector<std::unique_ptr<loopback::LoopbackServer>> servers;
-  std::string ports = "refused " + std::to_string(RefusedPort()) + "\n";
+  std::string ports = "refused " + std::to_string(test::UnusedPort()) + "\n";
   for (const Listener& listener : listeners) {
     servers.push_back(std::make_unique<loopback::LoopbackServer>(Answer, listener.tls));
     ports += std::string(listener.name) + " " + std::to_string(servers.back()->Port()) + "\n";

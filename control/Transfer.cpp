@@ -42,8 +42,12 @@ constexpr Option kTimeouts[] = {
     {inet::kOptionSendTimeout, 60000},
 };
 constexpr std::chrono::seconds kPause{1};
-// The longest rest between two passes of the pause.
+// The shortest pass of the pause, and the longest rest between two passes
+// with a loop that cannot wait for its messages.
 constexpr std::chrono::milliseconds kPauseRest{1};
+// The longest wait in a loop that can: a Cancel from another thread, which
+// posts nothing to the host's loop, is seen within it.
+constexpr std::chrono::milliseconds kPauseWait{100};
 constexpr std::uint32_t kChunkSize = 2048;
 
 // Thrown past the engine's own error handling when a host handler throws, so
@@ -158,16 +162,36 @@ class Transfer {
   }
 
   // The one-second pause before the request goes out. Each pass services the
-  // host's loop, then rests at most 1 ms (never past the end of the second), so
-  // the loop stays live without spinning a core. False when cancelled.
+  // host's loop, then waits in it for the next message when the loop can
+  // (at most kPauseWait), and in any case lasts at least 1 ms (never past the
+  // end of the second), so the loop stays live without spinning a core. False
+  // when cancelled.
   bool Pause() {
     const std::chrono::nanoseconds end = s_.clock.Now() + kPause;
     for (std::chrono::nanoseconds now = s_.clock.Now(); now < end; now = s_.clock.Now()) {
       Yield();
       if (CancelRequested()) return false;
+      const auto left = std::chrono::floor<std::chrono::milliseconds>(end - s_.clock.Now());
+      if (left.count() > 0 && WaitForEvents(std::min(left, kPauseWait)) && CancelRequested())
+        return false;
       s_.clock.SleepUntil(std::min<std::chrono::nanoseconds>(now + kPauseRest, end));
     }
     return true;
+  }
+
+  // The host's loop waits for its next message; false when it cannot.
+  bool WaitForEvents(std::chrono::milliseconds timeout) {
+    if (s_.loop == nullptr) return false;
+    LookForTheControl();
+    bool waited = false;
+    try {
+      waited = s_.loop->WaitForEvents(timeout);
+    } catch (...) {
+      hostException_ = std::current_exception();
+      throw HostAbort{};
+    }
+    LookForTheControl();
+    return waited;
   }
 
   // The wait callback: services the host's loop while the network keeps the

@@ -1,6 +1,7 @@
 #include "vizadavu/qt/FormControl.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -79,11 +80,26 @@ struct FormControl::Core final : vizADAVUEvents, MessageLoop {
     if (QCoreApplication::instance() == nullptr) return;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
+  // The pause sleeps in Qt's event dispatcher until an event comes, handles
+  // it, and returns; a single-shot timer ends a wait that sees none.
+  bool WaitForEvents(std::chrono::milliseconds timeout) override {
+    if (QCoreApplication::instance() == nullptr) return false;
+    if (!wake) {
+      wake.emplace();
+      wake->setSingleShot(true);
+      wake->setTimerType(Qt::PreciseTimer);
+    }
+    wake->start(timeout);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    wake->stop();
+    return true;
+  }
 
   FormControl* widget;
   bool running = false;
   bool ended = false;
   std::optional<vizADAVU> control;
+  std::optional<QTimer> wake;
 };
 
 FormControl::FormControl(QWidget* parent) : QWidget(parent), core_(std::make_shared<Core>(this)) {

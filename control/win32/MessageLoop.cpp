@@ -8,4 +8,9 @@ void MessageLoop::DoEvents() {
   platform::ServiceMessageQueue();
 }
 
+bool MessageLoop::WaitForEvents(std::chrono::milliseconds timeout) {
+  platform::WaitForMessage(timeout);
+  return true;
+}
+
 }  // namespace vizadavu::win32

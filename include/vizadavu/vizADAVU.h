@@ -6,6 +6,7 @@
 // one page per member (synopsis, default, units, example, errors).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -63,6 +64,15 @@ class VIZADAVU_EXPORT MessageLoop {
  public:
   virtual ~MessageLoop() = default;
   virtual void DoEvents() = 0;
+  // Optional: returns true once a message has arrived (it may process it, as
+  // DoEvents would) or `timeout` has passed, whichever comes first. A loop
+  // that can wait for its messages lets the control's one-second pause sleep
+  // between them instead of waking every millisecond. The default returns
+  // false at once: the pause then rests 1 ms between its passes.
+  virtual bool WaitForEvents(std::chrono::milliseconds timeout) {
+    (void)timeout;
+    return false;
+  }
 };
 
 namespace detail {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace vizadavu::platform {
 
 void ServiceMessageQueue() {
@@ -15,6 +17,14 @@ void ServiceMessageQueue() {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+}
+
+void WaitForMessage(std::chrono::milliseconds timeout) {
+  const auto ms = std::min<std::chrono::milliseconds::rep>(
+      std::max<std::chrono::milliseconds::rep>(timeout.count(), 0), INFINITE - 1);
+  // MWMO_INPUTAVAILABLE: also when the queue already holds what an earlier
+  // look saw and left there.
+  MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(ms), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 }  // namespace vizadavu::platform

@@ -65,6 +65,7 @@ TEST_F(CancelTest, CancelAtEachStage) {
     std::string last = "Error 12017";
   } cases[] = {
       {"pause", false, -1, "DoEvents", 3, nullptr, false, 0, 0},
+      {"pause, waiting in the loop", false, -1, "Wait 100", 0, nullptr, false, 0, 0},
       {"Status 21 handler", false, -1, "Status 21", 0, nullptr, false, 0, 0},
       {"Status 30 handler", false, -1, "Status 30", 0, nullptr, true, 0, 0},
       {"after the first chunk", false, -1, "DoEvents", 0, nullptr, true, 1, 2048},
@@ -97,6 +98,8 @@ TEST_F(CancelTest, CancelAtEachStage) {
     };
     int doEvents = 0;
     recorder.recordDoEvents = true;
+    recorder.onWait = nullptr;
+    if (std::string(c.cancelOn).rfind("Wait", 0) == 0) recorder.onWait = [](auto) {};
     recorder.onEvent = [&](const std::string& event) {
       if (event != c.cancelOn) return;
       if (event != "DoEvents") return stop();
@@ -120,6 +123,7 @@ TEST_F(CancelTest, CancelAtEachStage) {
   // Once cancelled the control takes a new transfer, which runs to its end. The
   // hooks above refer to the loop's locals, so they go first.
   recorder.onEvent = nullptr;
+  recorder.onWait = nullptr;
   net.onCall = nullptr;
   control.ReceiveBufferSize = -1;
   control.Action(0);

@@ -138,22 +138,51 @@ TEST_F(TransferTest, BodyFollowsFormTableNotVerb) {
   EXPECT_EQ(recorder.events, (Calls{"Status 21", "Status 30", "EndTransfer"}));
 }
 
-TEST_F(TransferTest, PauseYieldsOnEveryPassWithoutSleeping) {
-  recorder.recordDoEvents = true;
-  net.onCall = [this](const std::string& call) {
-    if (call.rfind("SendRequest", 0) == 0) recorder.events.push_back("Send");
+TEST_F(TransferTest, PauseYieldsOnEveryPass) {
+  using std::chrono::milliseconds;
+  struct Case {
+    const char* loop;
+    milliseconds clockStep;  // per reading of the fake clock
+    milliseconds waited;     // of each wait in the loop; -1: the loop cannot wait
+    int passes;              // each a DoEvents, then a wait when the loop can
+    milliseconds slept;      // the rests
   };
-  control.Action(0);
-  // The fake clock moves 100 ms per reading: the pause reads it 11 times and
-  // yields on each of the 9 passes that find less than a second elapsed, each
-  // followed by a 1 ms rest.
-  Calls expected(9, "DoEvents");
-  expected.insert(expected.end(), {"Status 21", "DoEvents", "Send", "Status 30", "DoEvents",
-                                   "DoEvents", "EndTransfer"});
-  EXPECT_EQ(recorder.events, expected);
-  EXPECT_EQ(clock.reads, 11);
-  EXPECT_EQ(clock.sleeps, 9);
-  EXPECT_EQ(clock.slept, std::chrono::milliseconds(9));
+  const Case cases[] = {
+      // A pass a millisecond, each resting 1 ms.
+      {"cannot wait", milliseconds(0), milliseconds(-1), 1000, milliseconds(1000)},
+      // A wait that lasted 1 ms or more needs no rest.
+      {"waits 50 ms", milliseconds(100), milliseconds(50), 4, milliseconds(0)},
+      // A wait that ends at once (a message waiting) still makes the pass last 1 ms.
+      {"has a message at once", milliseconds(0), milliseconds(0), 1000, milliseconds(1000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.loop);
+    clock = FakeClock{c.clockStep};
+    recorder.events.clear();
+    recorder.recordDoEvents = true;
+    recorder.onWait = nullptr;
+    if (c.waited.count() >= 0) recorder.onWait = [&](milliseconds) { clock.Advance(c.waited); };
+    net.Restart();
+    net.onCall = [this](const std::string& call) {
+      if (call.rfind("SendRequest", 0) == 0) recorder.events.push_back("Send");
+    };
+    control.Action(0);
+    const auto status21 = std::find(recorder.events.begin(), recorder.events.end(), "Status 21");
+    const Calls pause(recorder.events.begin(), status21), rest(status21, recorder.events.end());
+    const std::size_t perPass = c.waited.count() >= 0 ? 2 : 1;
+    ASSERT_EQ(pause.size(), perPass * static_cast<std::size_t>(c.passes));
+    for (std::size_t i = 0; i < pause.size(); i += perPass) {
+      EXPECT_EQ(pause[i], "DoEvents") << i;
+      if (perPass == 1) continue;
+      // Never longer than 100 ms (a Cancel from another thread is seen), nor past the second.
+      const int timeout = std::stoi(pause[i + 1].substr(5));
+      EXPECT_TRUE(pause[i + 1].rfind("Wait ", 0) == 0 && timeout >= 1 && timeout <= 100) << i;
+    }
+    EXPECT_EQ(rest, (Calls{"Status 21", "DoEvents", "Send", "Status 30", "DoEvents", "DoEvents",
+                           "EndTransfer"}));
+    EXPECT_EQ(clock.slept, c.slept);
+  }
+  recorder.onWait = nullptr;
 }
 
 TEST_F(TransferTest, ChunkedReadOf5000Bytes) {
@@ -501,10 +530,12 @@ TEST_F(TransferTest, ReentryIsRefusedAndTheTransferGoesOn) {
 }
 
 TEST_F(TransferTest, HostExceptionClosesHandlesAndPropagates) {
-  // From an event handler, and from the message loop.
-  for (const char* thrower : {"Status 30", "DoEvents"}) {
+  // From an event handler, and from the message loop (servicing it, waiting in it).
+  for (const char* thrower : {"Status 30", "DoEvents", "Wait 100"}) {
     net.Restart();
     recorder.recordDoEvents = std::string(thrower) == "DoEvents";
+    recorder.onWait = nullptr;
+    if (std::string(thrower) == "Wait 100") recorder.onWait = [](std::chrono::milliseconds) {};
     recorder.onEvent = [thrower](const std::string& event) {
       if (event == thrower) throw std::runtime_error("host handler failed");
     };
@@ -514,6 +545,7 @@ TEST_F(TransferTest, HostExceptionClosesHandlesAndPropagates) {
   }
   recorder.recordDoEvents = false;
   recorder.onEvent = nullptr;
+  recorder.onWait = nullptr;
   recorder.events.clear();
   control.Action(1);  // the control is usable again
   EXPECT_EQ(recorder.events.back(), "EndTransfer");

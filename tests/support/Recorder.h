@@ -1,6 +1,7 @@
 // An event sink and message loop that record what the control raised, in order.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ class Recorder : public vizADAVUEvents, public MessageLoop {
   bool recordDoEvents = false;
   int doEvents = 0;
   std::function<void(const std::string&)> onEvent;
+  // Set: the loop can wait for its messages; a wait is noted as "Wait N" (its
+  // time-out in ms), then onWait runs (and may move a fake clock).
+  std::function<void(std::chrono::milliseconds)> onWait;
 
   void EndTransfer() override { Note("EndTransfer"); }
   void Status(Long StatusCode, const Text& Description) override {
@@ -24,6 +28,12 @@ class Recorder : public vizADAVUEvents, public MessageLoop {
   void DoEvents() override {
     ++doEvents;
     if (recordDoEvents) Note("DoEvents");
+  }
+  bool WaitForEvents(std::chrono::milliseconds timeout) override {
+    if (!onWait) return false;
+    Note("Wait " + std::to_string(timeout.count()));
+    onWait(timeout);
+    return true;
   }
 
  private:

@@ -1,6 +1,7 @@
 // Python requests as a peer: a python3 worker process (bench/requests_peer.py)
 // that times each job inside Python and answers over a pipe. The pipe's
-// round trip is outside the timing; the worker stays warm between jobs.
+// round trip is outside the timing; the worker stays warm between jobs. It
+// answers each job's result time and bytes time (see Times).
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "bench/Sides.h"
 
@@ -51,19 +53,44 @@ class RequestsSide : public Side {
     if (pid_ > 0) waitpid(pid_, nullptr, 0);
   }
 
-  double Once() override {
-    std::fprintf(to_, "%s\n", row_.name.c_str());
-    std::fflush(to_);
-    char line[64];
-    if (std::fgets(line, sizeof line, from_) == nullptr)
-      throw std::runtime_error("the requests worker ended");
+  Times Once() override {
+    const std::string line = Ask(row_.name);
     char* end = nullptr;
-    const double seconds = std::strtod(line, &end);
-    if (end == line || seconds <= 0) throw std::runtime_error(std::string("requests: ") + line);
-    return seconds;
+    const double seconds = std::strtod(line.c_str(), &end);
+    char* stop = nullptr;
+    const double bytesSeconds = std::strtod(end, &stop);
+    if (end == line.c_str() || stop == end || seconds <= 0 || bytesSeconds <= 0)
+      throw std::runtime_error("requests: " + line);
+    return {seconds, bytesSeconds};
+  }
+
+  // The worker answers the text as the hex digits of its UTF-16BE encoding, four per character.
+  std::u16string TextOnce() override {
+    const std::string hex = Ask("text " + row_.name);
+    if (hex.size() % 4 != 0 || hex.find_first_not_of("0123456789abcdef") != std::string::npos)
+      throw std::runtime_error("requests: " + hex.substr(0, 200));
+    std::u16string text(hex.size() / 4, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      text[i] = static_cast<char16_t>(std::stoul(hex.substr(4 * i, 4), nullptr, 16));
+    }
+    return text;
   }
 
  private:
+  // Sends one request line and returns the worker's answer, without its newline.
+  std::string Ask(const std::string& request) {
+    std::fprintf(to_, "%s\n", request.c_str());
+    std::fflush(to_);
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    const ssize_t n = getline(&line, &capacity, from_);
+    std::string answer = n > 0 ? std::string(line, static_cast<std::size_t>(n)) : std::string();
+    std::free(line);
+    if (n <= 0) throw std::runtime_error("the requests worker ended");
+    if (answer.back() == '\n') answer.pop_back();
+    return answer;
+  }
+
   Row row_;
   pid_t pid_ = -1;
   FILE* to_ = nullptr;

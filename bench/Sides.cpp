@@ -3,11 +3,13 @@
 
 #include <curl/curl.h>
 
+#include <array>
 #include <charconv>
 #include <chrono>
 
 #include "bench/BenchSupport.h"
 #include "control/Testing.h"
+#include "platform/CodePage.h"
 #include "platform/Services.h"
 #include "tests/support/FakeInternet.h"
 #include "vizadavu/vizADAVU.h"
@@ -35,7 +37,7 @@ class ControlSide : public Side {
   ControlSide(const Row& row, const std::string& base)
       : row_(row), url_(Utf8ToText(base + "/" + std::to_string(row.bytes))) {}
 
-  double Once() override {
+  Times Once() override {
     const auto start = std::chrono::steady_clock::now();
     std::size_t held = 0;
     if (row_.kind == Kind::UrlEncode) {
@@ -43,7 +45,7 @@ class ControlSide : public Side {
       held = control_->URLEncode(MixedText()).size();
       const double seconds = Since(start);
       if (held < kMiB) throw std::runtime_error("URLEncode came back short");
-      return seconds;
+      return {seconds, seconds};
     }
     events_.ended = false;
     control_ = New();
@@ -67,7 +69,14 @@ class ControlSide : public Side {
     // A single read's view also holds the terminating byte after the reply.
     if (held < row_.bytes || held > row_.bytes + 1)
       throw std::runtime_error("the control holds " + std::to_string(held) + " bytes");
-    return seconds;
+    return {seconds, seconds};
+  }
+
+  std::u16string TextOnce() override {
+    Once();
+    std::u16string text(control_->ReceiveBufferView());
+    Release(true);
+    return text;
   }
 
   void Release(bool wipe) override {
@@ -89,13 +98,26 @@ class ControlSide : public Side {
   std::unique_ptr<vizADAVU> control_;
 };
 
+// The control's own character of every byte, for a libcurl host to widen its
+// std::string with one table load per byte.
+const std::array<char16_t, 256>& WideningTable() {
+  static const std::array<char16_t, 256> table = [] {
+    std::array<char16_t, 256> t{};
+    for (std::size_t b = 0; b < t.size(); ++b)
+      t[b] = platform::AnsiToChar(static_cast<std::uint8_t>(b));
+    return t;
+  }();
+  return table;
+}
+
 std::size_t AppendToString(char* data, std::size_t, std::size_t size, void* out) {
   static_cast<std::string*>(out)->append(data, size);
   return size;
 }
 
 // Raw libcurl: one easy transfer into a std::string per job; a POST body built
-// with curl_easy_escape from the same fields, as a libcurl host would.
+// with curl_easy_escape from the same fields, as a libcurl host would. A
+// chunked read then widens the string into a std::u16string sized once.
 class CurlSide : public Side {
  public:
   CurlSide(const Row& row, const std::string& base)
@@ -107,12 +129,16 @@ class CurlSide : public Side {
       ansi_ = TextToAnsi(MixedText());
       escaper_ = curl_easy_init();
     }
+    WideningTable();  // built once, before any timing
   }
   ~CurlSide() override { curl_easy_cleanup(escaper_); }
 
-  double Once() override {
+  Times Once() override {
     const auto start = std::chrono::steady_clock::now();
-    if (row_.kind == Kind::UrlEncode) return Escape(start);
+    if (row_.kind == Kind::UrlEncode) {
+      const double seconds = Escape(start);
+      return {seconds, seconds};
+    }
     CURL* easy = curl_easy_init();
     std::string body;
     if (row_.kind == Kind::Post) {
@@ -131,13 +157,30 @@ class CurlSide : public Side {
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reply_);
     const CURLcode rc = curl_easy_perform(easy);
     curl_easy_cleanup(easy);
+    const double bytesSeconds = Since(start);
+    if (row_.kind == Kind::Chunked) {
+      const std::array<char16_t, 256>& table = WideningTable();
+      text_.resize(reply_.size());
+      char16_t* out = text_.data();
+      for (const char c : reply_) *out++ = table[static_cast<unsigned char>(c)];
+    }
     const double seconds = Since(start);
     if (rc != CURLE_OK) throw std::runtime_error(curl_easy_strerror(rc));
     if (reply_.size() != row_.bytes) throw std::runtime_error("libcurl's reply came back short");
-    return seconds;
+    return {seconds, bytesSeconds};
   }
 
-  void Release(bool) override { std::string().swap(reply_); }
+  std::u16string TextOnce() override {
+    Once();
+    std::u16string text = text_;
+    Release(true);
+    return text;
+  }
+
+  void Release(bool) override {
+    std::string().swap(reply_);
+    std::u16string().swap(text_);
+  }
 
  private:
   static void Append(std::string& out, CURL* easy, const std::string& text) {
@@ -159,6 +202,7 @@ class CurlSide : public Side {
   std::string url_;
   std::string ansi_;
   std::string reply_;
+  std::u16string text_;
   CURL* escaper_ = nullptr;
 };
 
@@ -201,13 +245,15 @@ std::unique_ptr<Side> MakeCurl(const Row& row, const std::string& base) {
   return std::make_unique<CurlSide>(row, base);
 }
 
-double Batch(Side& side, const Row& row) {
-  double total = 0;
+Times Batch(Side& side, const Row& row) {
+  Times total;
   for (int i = 0; i < row.batch; ++i) {
-    total += side.Once();
+    const Times job = side.Once();
+    total.result += job.result;
+    total.bytes += job.bytes;
     side.Release(false);
   }
-  return total / row.batch;
+  return {total.result / row.batch, total.bytes / row.batch};
 }
 
 }  // namespace vizadavu::bench

@@ -1,9 +1,11 @@
 // The benchmark plumbing that decides what is measured: row names, the reply
-// server's targets, and a wrong URL never passing for an empty reply.
+// server's targets, a wrong URL never passing for an empty reply, and every
+// peer's chunked read ending with the control's own text.
 #include <gtest/gtest.h>
 
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "bench/BenchSupport.h"
@@ -77,6 +79,39 @@ TEST(BenchFormFields, TenDistinctFieldsNeedingEscapes) {
     EXPECT_NE(value.find('&'), std::string::npos);
   }
   EXPECT_EQ(names.size(), 10u);
+}
+
+// A 1 MiB reply holds every byte value; each peer's widening must give the
+// control's character for each, except that Qt's Latin-1 gives the byte's own
+// value for 0x80-0x9F.
+TEST(BenchSides, EveryPeerEndsWithTheControlsText) {
+  setenv("no_proxy", "127.0.0.1", 1);
+  const Row row = *ParseRow("chunked/1");
+  const std::string_view reply(ReplyBytes().data(), row.bytes);
+  ASSERT_EQ(std::set<char>(reply.begin(), reply.end()).size(), 256u);
+  const std::u16string control = MakeControl(row, ServerBase())->TextOnce();
+  ASSERT_EQ(control.size(), row.bytes);
+  std::u16string latin1 = control;
+  for (std::size_t i = 0; i < latin1.size(); ++i)
+    if (const auto b = static_cast<unsigned char>(reply[i]); b >= 0x80 && b <= 0x9F) latin1[i] = b;
+  ASSERT_NE(latin1, control);
+  int argc = 1;
+  char name[] = "vizadavu_bench_tests";
+  char* argv[] = {name, nullptr};
+  const struct {
+    const char* peer;
+    std::unique_ptr<Side> side;
+    const std::u16string& expected;
+  } peers[] = {
+      {"raw libcurl", MakeCurl(row, ServerBase()), control},
+      {"Qt Network", MakeQt(row, ServerBase(), argc, argv), latin1},
+      {"requests", MakeRequests(row, ServerBase(), VIZADAVU_BENCH_DIR "/requests_peer.py"),
+       control},
+  };
+  for (const auto& [peer, side, expected] : peers) {
+    if (!side) continue;  // a build without Qt Network
+    EXPECT_TRUE(side->TextOnce() == expected) << peer << "'s text differs";
+  }
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ void RunSide(benchmark::State& state, const Row& row, bool control) {
   for (auto _ : state) {
     const long before = Resident();
     ResetPeakResident();
-    state.SetIterationTime(side->Once());
+    state.SetIterationTime(side->Once().result);
     peak = std::max(peak, PeakResident() - before);
     side->Release(false);
   }

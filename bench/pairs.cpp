@@ -12,6 +12,9 @@
 //     defaults: its time, the process's peak resident memory (getrusage
 //     ru_maxrss), and resident memory before the job and after its release.
 //
+// A chunked row also records each peer's time until it held the reply's bytes,
+// before widening them to the control's text ("peer_bytes_s", "bytes_seconds").
+//
 // BASE is "http://127.0.0.1:PORT" of a reply server (vizadavu_bench_server),
 // ROW one of post, urlencode, chunked/MIB, single/MIB; PEER curl, qt or
 // requests; SIDE control, curl or qt. Prints one JSON line on standard output.
@@ -54,35 +57,44 @@ int Warm(const Row& row, const std::string& base, Side& peer, const std::string&
     Batch(*control, row);
     Batch(peer, row);
   }
-  std::vector<double> controlSeconds, peerSeconds;
+  std::vector<double> controlSeconds, peerSeconds, peerBytesSeconds;
+  const auto runPeer = [&] {
+    const Times times = Batch(peer, row);
+    peerSeconds.push_back(times.result);
+    peerBytesSeconds.push_back(times.bytes);
+  };
   for (int i = 0; i < pairs; ++i) {
     if (i % 2 == 0) {
-      controlSeconds.push_back(Batch(*control, row));
-      peerSeconds.push_back(Batch(peer, row));
+      controlSeconds.push_back(Batch(*control, row).result);
+      runPeer();
     } else {
-      peerSeconds.push_back(Batch(peer, row));
-      controlSeconds.push_back(Batch(*control, row));
+      runPeer();
+      controlSeconds.push_back(Batch(*control, row).result);
     }
   }
+  const std::string bytes =
+      row.kind == Kind::Chunked ? ", \"peer_bytes_s\": " + List(peerBytesSeconds) : "";
   std::printf(
       "{\"row\": \"%s\", \"peer\": \"%s\", \"state\": \"warm\", \"batch\": %d, "
-      "\"control_s\": %s, \"peer_s\": %s}\n",
+      "\"control_s\": %s, \"peer_s\": %s%s}\n",
       row.name.c_str(), peerName.c_str(), row.batch, List(controlSeconds).c_str(),
-      List(peerSeconds).c_str());
+      List(peerSeconds).c_str(), bytes.c_str());
   return 0;
 }
 
 int Cold(const Row& row, const std::string& sideName, Side& side) {
   const long before = Resident();
-  const double seconds = side.Once();
+  const Times times = side.Once();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   side.Release(true);
   const long after = Resident();
   std::printf(
       "{\"row\": \"%s\", \"side\": \"%s\", \"state\": \"cold\", \"seconds\": %.9g, "
-      "\"maxrss_kib\": %ld, \"rss_before_kib\": %ld, \"rss_after_release_kib\": %ld}\n",
-      row.name.c_str(), sideName.c_str(), seconds, usage.ru_maxrss, before / 1024, after / 1024);
+      "\"bytes_seconds\": %.9g, \"maxrss_kib\": %ld, \"rss_before_kib\": %ld, "
+      "\"rss_after_release_kib\": %ld}\n",
+      row.name.c_str(), sideName.c_str(), times.result, times.bytes, usage.ru_maxrss, before / 1024,
+      after / 1024);
   return 0;
 }
 

@@ -4,7 +4,10 @@
 
 RESULTS holds one JSON object per line: interleaved pairs ("control_s" and
 "peer_s" lists, or one pair per line for the command-line program) and cold
-single jobs ("side", "seconds", resident memory). Every comparison is the
+single jobs ("side", "seconds", resident memory). A chunked read's peer also
+records when it held the bytes, before widening them to the control's text
+("peer_bytes_s", "bytes_seconds"): those make the report-only "chunked bytes"
+rows, the control's text time against the peer's bytes time. Every comparison is the
 median of the per-pair ratios, shown with their min-max spread; a target is
 missed only when the median misses it. Exits 1 when one is missed.
 """
@@ -88,11 +91,18 @@ def label(row):
             "cli": f"vizadavu program, {mib} MiB to a file"}[kind]
 
 
+def bytes_label(row):
+    return f"chunked bytes {row.partition('/')[2]} MiB (peer stops at bytes)"
+
+
 def add_warm(table, records):
     for r in records:
         if r.get("state") == "warm":
             table.compare(label(r["row"]), "warm", r["control_s"], r["peer_s"],
                           PEER_NAMES[r["peer"]], transfer_target(r["row"], r["peer"]))
+            if "peer_bytes_s" in r:
+                table.compare(bytes_label(r["row"]), "warm", r["control_s"], r["peer_bytes_s"],
+                              PEER_NAMES[r["peer"]], None)
 
 
 def add_cold(table, records):
@@ -111,6 +121,10 @@ def add_cold(table, records):
             table.compare(f"first transfer, {label(row)}", "cold",
                           [c["seconds"] for c in control[:n]], [p["seconds"] for p in peer_runs[:n]],
                           PEER_NAMES[peer], target)
+            if all("bytes_seconds" in p for p in peer_runs[:n]) and row.startswith("chunked/"):
+                table.compare(f"first transfer, {bytes_label(row)}", "cold",
+                              [c["seconds"] for c in control[:n]],
+                              [p["bytes_seconds"] for p in peer_runs[:n]], PEER_NAMES[peer], None)
         add_memory(table, row, control, sides)
 
 

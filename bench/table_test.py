@@ -85,6 +85,22 @@ class ColdAndCli(unittest.TestCase):
             table.add_cold(t, [cold("control", 1, maxrss, row="chunked/256")])
             self.assertEqual(t.rows[0][-1], verdict)
 
+    def test_chunked_rows_compare_text_and_report_bytes(self):
+        warm = {"row": "chunked/16", "peer": "qt", "state": "warm", "control_s": [2] * 5,
+                "peer_s": [3] * 5, "peer_bytes_s": [1] * 5}
+        colds = [dict(cold(side, 2, 600, row="chunked/256"), bytes_seconds=b)
+                 for side, b in (("control", 2), ("curl", 1))]
+        colds[1]["seconds"] = 4
+        t = table.Table()
+        table.add_warm(t, [warm])
+        table.add_cold(t, colds)
+        got = [(r[0], r[4][:4], r[5], r[-1]) for r in t.rows[:4]]
+        self.assertEqual(got, [
+            ("chunked (text) read 16 MiB", "1.50", "speed > 1", "met"),
+            ("chunked bytes 16 MiB (peer stops at bytes)", "0.50", "(none)", "-"),
+            ("first transfer, chunked (text) read 256 MiB", "2.00", "(none)", "-"),
+            ("first transfer, chunked bytes 256 MiB (peer stops at bytes)", "0.50", "(none)", "-")])
+
     def test_cli_subtracts_the_pause_and_checks_peak(self):
         pairs = [{"row": "cli/300", "control_s": c, "peer_s": p, "control_kib": k,
                   "peer_kib": 11000} for c, p, k in ((2.0, 0.5, 700 * 1024), (3.0, 0.5, 760 * 1024),

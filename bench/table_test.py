@@ -110,6 +110,13 @@ class ColdAndCli(unittest.TestCase):
         self.assertIn("2.00 [1.60-4.00] x3", t.rows[0][4])
         self.assertEqual([r[-1] for r in t.rows], ["met", "met"])
 
+    def test_qt_loop_rows_take_medians_and_compare_the_waits(self):
+        t = table.Table()
+        table.add_qt_loop(t, [{"row": "loop/qt", "qt_cpu_ms": [1.5, 9, 1.8],
+                               "plain_cpu_ms": [20, 21, 22], "qt_wait_ms": [0.1, 3, 0.2],
+                               "plain_wait_ms": [1.1, 1.2, 1.3]}])
+        self.assertEqual([(r[2], r[-1]) for r in t.rows], [("1.8 ms", "met"), ("0.20 ms", "met")])
+
     def test_main_exits_nonzero_when_a_median_misses(self):
         with tempfile.NamedTemporaryFile("w", suffix=".jsonl", delete=False) as f:
             f.write(json.dumps({"row": "chunked/16", "peer": "qt", "state": "warm",

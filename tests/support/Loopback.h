@@ -1,6 +1,6 @@
 // Helpers for tests that talk to loopback servers: keeping a configured proxy out,
-// a port nobody listens on, an environment variable set for one scope, and a server
-// that trickles its reply.
+// a port nobody listens on, a file written whole, an environment variable set for
+// one scope, and a server that trickles its reply.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,7 +10,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -42,6 +44,14 @@ inline std::uint16_t UnusedPort() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
   close(fd);
   return ntohs(address.sin_port);
+}
+
+// Writes `text` to `path` through a file beside it, renamed into place, so that a
+// reader waiting for the file never sees half of it (a server's ports file).
+inline bool ReplaceFile(const std::string& path, const std::string& text) {
+  const std::string partial = path + ".partial";
+  std::ofstream(partial, std::ios::binary | std::ios::trunc) << text;
+  return std::rename(partial.c_str(), path.c_str()) == 0;
 }
 
 // Sets (or with nullptr removes) an environment variable for one scope.

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 #include "tools/cases/CaseFile.h"
 
@@ -41,12 +42,6 @@ void Record(const std::filesystem::path& path, const std::string& bytes) {
   static std::mutex mutex;
   const std::lock_guard lock(mutex);
   std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  const std::filesystem::path partial = path.string() + ".partial";
-  std::ofstream(partial, std::ios::binary | std::ios::trunc) << bytes;
-  std::filesystem::rename(partial, path);  // a reader never sees half of it
 }
 
 test::Handler Play(const Case& c, std::filesystem::path record) {
@@ -127,7 +122,11 @@ int Serve(const std::string& caseDir, const std::filesystem::path& state, char**
   if (command == nullptr) pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   std::filesystem::create_directories(state / "requests");
   Pki pki;
-  WriteFile(state / "ca.pem", pki.ca.CaCertificatePem() + pki.expiredRoot.CaCertificatePem());
+  if (!test::ReplaceFile((state / "ca.pem").string(),
+                         pki.ca.CaCertificatePem() + pki.expiredRoot.CaCertificatePem())) {
+    std::cerr << "vizadavu_cases serve: cannot write into " << state << "\n";
+    return 1;
+  }
   std::vector<std::unique_ptr<LoopbackServer>> servers;
   std::string ports;
   for (const Case& c : cases) {
@@ -136,7 +135,10 @@ int Serve(const std::string& caseDir, const std::filesystem::path& state, char**
     ports += c.name + " " + std::to_string(server->Port()) + "\n";
     if (c.listen) servers.push_back(std::move(server));  // else closed now: the port refuses
   }
-  WriteFile(state / "ports", ports);
+  if (!test::ReplaceFile((state / "ports").string(), ports)) {
+    std::cerr << "vizadavu_cases serve: cannot write into " << state << "\n";
+    return 1;
+  }
   if (command == nullptr) {
     int signal = 0;
     sigwait(&stop, &signal);

@@ -65,12 +65,6 @@ void Answer(loopback::Connection& connection) {
   connection.Write(std::string_view(reply).substr(split));
 }
 
-bool WriteFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new";
-  std::ofstream(temporary, std::ios::binary | std::ios::trunc) << text;
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,7 +102,7 @@ int main(int argc, char** argv) {
     servers.push_back(std::make_unique<loopback::LoopbackServer>(Answer, listener.tls));
     ports += std::string(listener.name) + " " + std::to_string(servers.back()->Port()) + "\n";
   }
-  if (!WriteFile(caFile, pki.CaCertificatePem()) || !WriteFile(portsFile, ports)) {
+  if (!test::ReplaceFile(caFile, pki.CaCertificatePem()) || !test::ReplaceFile(portsFile, ports)) {
     std::cerr << "vizadavu_loopback_server: cannot write " << portsFile << "\n";
     return 1;
   }

@@ -8,7 +8,12 @@ wine_run=$1
 # cscript takes a Linux path's leading "/" for an option: the script's Windows path.
 script=$("$wine_run" winepath -w "$2" | tr -d '\r')
 shift 2
-out=$("$wine_run" cscript //nologo "$script" "$@" 2>&1 | tr -d '\r')
+# The loopback ports (VIZADAVU_PORTS_FILE's "NAME PORT" lines) go on as
+# arguments: a script's own open of the file would lock it against the tests
+# running beside it under wine.
+ports=()
+[ -z "${VIZADAVU_PORTS_FILE:-}" ] || read -ra ports <<<"$(tr '\n' ' ' <"$VIZADAVU_PORTS_FILE")"
+out=$("$wine_run" cscript //nologo "$script" "$@" "${ports[@]}" 2>&1 | tr -d '\r')
 status=$?
 printf '%s\n' "$out"
 [ "$status" -eq 0 ] || { echo "cscript exited with $status"; exit 1; }

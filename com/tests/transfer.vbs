@@ -1,5 +1,5 @@
-' Transfers from VBScript against the loopback server (its ports file in
-' VIZADAVU_PORTS_FILE): a POST whose field `reply` the server decodes and
+' Transfers from VBScript against the loopback server (its ports as the
+' arguments): a POST whose field `reply` the server decodes and
 ' answers with, a GET with its form in the query, a single read (StringB,
 ' ReceiveBufferB), Clear, and a refused port. (Wine's script host delivers no
 ' events: com_events checks them from C++.)
@@ -33,13 +33,12 @@ Sub Submit(url, action, readSize, reply)
   ctl.Action = action
 End Sub
 
-Set ports = CreateObject("Scripting.FileSystemObject").OpenTextFile( _
-    CreateObject("WScript.Shell").Environment("PROCESS")("VIZADAVU_PORTS_FILE"))
-Do Until ports.AtEndOfStream
-  line = Split(ports.ReadLine, " ")
-  If line(0) = "plain" Then base = "http://127.0.0.1:" & line(1)
-  If line(0) = "refused" Then refused = "http://127.0.0.1:" & line(1)
-Loop
+' The ports, NAME PORT ..., as run-vbs.sh passes them.
+Set ports = WScript.Arguments
+For line = 0 To ports.Count - 2 Step 2
+  If ports(line) = "plain" Then base = "http://127.0.0.1:" & ports(line + 1)
+  If ports(line) = "refused" Then refused = "http://127.0.0.1:" & ports(line + 1)
+Next
 body = "posted " & Chr(233) & "t" & Chr(233) & " 100%"
 
 Submit base & "/form", 1, -1, Reply(body)

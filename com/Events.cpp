@@ -4,6 +4,7 @@
 #include <new>
 
 #include "com/Control.h"
+#include "com/Enumerator.h"
 #include "com/Text.h"
 
 namespace vizadavu::com {
@@ -114,7 +115,14 @@ STDMETHODIMP Control::EventPoint::Unadvise(DWORD cookie) {
 STDMETHODIMP Control::EventPoint::EnumConnections(IEnumConnections** connections) {
   if (connections == nullptr) return E_POINTER;
   *connections = nullptr;
-  return E_NOTIMPL;
+  try {
+    std::vector<CONNECTDATA> list;
+    list.reserve(sinks_.size());
+    for (const auto& [cookie, sink] : sinks_) list.push_back({sink, cookie});
+    return Enumerator<IEnumConnections, CONNECTDATA>::Create(list, connections);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 void Control::EventPoint::Raise(DISPID id, VARIANTARG* args, UINT count) {
@@ -148,9 +156,11 @@ void Control::Events::Error(const Text& ErrorMessage) {
 }
 
 STDMETHODIMP Control::EnumConnectionPoints(IEnumConnectionPoints** points) {
-  if (points == nullptr) return E_POINTER;
-  *points = nullptr;
-  return E_NOTIMPL;
+  try {
+    return Enumerator<IEnumConnectionPoints, IConnectionPoint*>::Create({&point_}, points);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace vizadavu::com

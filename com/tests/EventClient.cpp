@@ -1,8 +1,9 @@
 // com_events: the control's events as a COM host that knows only IDispatch
 // sees them (wine's script host delivers none): the source interface from
-// IProvideClassInfo2, a sink advised on its connection point, the events in
-// order, Action and Clear refused from inside the handlers, and the host's last
-// reference released from EndTransfer. Against the loopback server of
+// IProvideClassInfo2, a sink advised on its connection point (both
+// enumerators listing them), the events in order, Action and Clear refused
+// from inside the handlers, and the host's last reference released from
+// EndTransfer. Against the loopback server of
 // VIZADAVU_PORTS_FILE; prints "events-ok" when every case passed.
 #include <ocidl.h>
 #include <olectl.h>
@@ -91,6 +92,25 @@ class Sink final : public IDispatch {
   }
 };
 
+// Whether the container's enumerator lists `point` alone and the point's lists
+// the one connection `cookie`.
+bool Enumerates(IConnectionPointContainer* container, IConnectionPoint* point, DWORD cookie) {
+  IEnumConnectionPoints* points = nullptr;
+  IConnectionPoint* found = nullptr;
+  IEnumConnections* connections = nullptr;
+  CONNECTDATA data[2] = {};
+  ULONG count = 0;
+  bool ok = SUCCEEDED(container->EnumConnectionPoints(&points)) &&
+            points->Next(2, &found, &count) == S_FALSE && count == 1 && found == point &&
+            SUCCEEDED(point->EnumConnections(&connections)) &&
+            connections->Next(2, data, &count) == S_FALSE && count == 1 &&
+            data[0].dwCookie == cookie;
+  for (IUnknown* held : {static_cast<IUnknown*>(found), data[0].pUnk,
+                         static_cast<IUnknown*>(points), static_cast<IUnknown*>(connections)})
+    if (held != nullptr) held->Release();
+  return ok;
+}
+
 std::string Port(const char* name) {
   const char* path = std::getenv("VIZADAVU_PORTS_FILE");
   std::ifstream ports(path ? path : "");
@@ -136,7 +156,7 @@ int main() {
         FAILED(control->QueryInterface(IID_IConnectionPointContainer,
                                        reinterpret_cast<void**>(&container))) ||
         FAILED(container->FindConnectionPoint(sink.events, &point)) ||
-        FAILED(point->Advise(&sink, &cookie))) {
+        FAILED(point->Advise(&sink, &cookie)) || !Enumerates(container, point, cookie)) {
       return std::printf("%s: no connection point\n", c.name), 1;
     }
     info->Release();

@@ -7,7 +7,8 @@
 # for the Qt control, Qt's Designer and UiTools for the Designer plugin, and the
 # Debian packaging tools, and xwd with netpbm for the Win32 form's screenshot
 # (tools/form-win32/screenshot.sh). With --windows, what .ci/windows uses: mingw-w64
-# (POSIX threads), wine, GoogleTest's sources, and zip/unzip for the ZIP.
+# (POSIX threads), widl and wine's IDL files for the COM server's type library,
+# wine, GoogleTest's sources, and zip/unzip for the ZIP.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googletest libgtest-dev
@@ -17,7 +18,7 @@ packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libssl-dev googl
                                     libqt6opengl6-dev designer-qt6 xdotool lintian dpkg-dev
                                     fakeroot file x11-apps netpbm)
 [ "${1:-}" = "--windows" ] && packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
-                                        wine64 googletest zip unzip iproute2 util-linux)
+                                        libwine-dev wine64 googletest zip unzip iproute2 util-linux)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

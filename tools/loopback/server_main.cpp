@@ -3,7 +3,8 @@
 //
 // One plain listener and one TLS listener per certificate category, each
 // answering a request with the reply it carries: the request body verbatim, or
-// for a form submission the decoded field `reply` (none: "200 ok"). A target of
+// for a form submission (or a GET with no body, from its query) the decoded
+// field `reply` (none: "200 ok"). A target of
 // `/split/N/MS` writes the first N bytes of the reply, pauses MS milliseconds
 // (at most 10 s), then writes the rest. The connection is closed after the
 // reply. The test CA goes to CA_FILE (PEM); then PORTS_FILE is written in one
@@ -40,8 +41,16 @@ void Stop(int) {
 
 std::string ReplyOf(const loopback::ReceivedRequest& request) {
   const auto type = request.Header("Content-Type");
-  if (!type || type->rfind("application/x-www-form-urlencoded", 0) != 0) return request.body;
-  for (auto& [name, value] : loopback::DecodeFormBytes(request.body)) {
+  const auto query = request.target.find('?');
+  std::string form;
+  if (request.method == "GET" && request.body.empty() && query != std::string::npos) {
+    form = request.target.substr(query + 1);
+  } else if (type && type->rfind("application/x-www-form-urlencoded", 0) == 0) {
+    form = request.body;
+  } else {
+    return request.body;
+  }
+  for (auto& [name, value] : loopback::DecodeFormBytes(form)) {
     if (name == "reply") return value;
   }
   return "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";

@@ -7,9 +7,9 @@
 
 namespace vizadavu::platform {
 
-// Mappings are whole, aligned huge pages, so that where the system offers
-// transparent huge pages on request a long reply takes one page fault per
-// 2 MiB instead of one per 4 KiB, and mremap moves whole page-table entries.
+// Mappings are whole, aligned huge pages, so that where the system backs them
+// with transparent huge pages a long reply takes one page fault per 2 MiB
+// instead of one per 4 KiB, and mremap moves whole page-table entries.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 inline std::size_t HugeRound(std::size_t bytes) {

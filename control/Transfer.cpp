@@ -184,13 +184,7 @@ class Transfer {
     if (s_.loop == nullptr) return false;
     LookForTheControl();
     bool waited = false;
-    try {
-      waited = s_.loop->WaitForEvents(timeout);
-    } catch (...) {
-      hostException_ = std::current_exception();
-      throw HostAbort{};
-    }
-    LookForTheControl();
+    CallHost([&] { waited = s_.loop->WaitForEvents(timeout); });
     return waited;
   }
 
@@ -285,9 +279,10 @@ class Transfer {
     s_.internet.CloseHandle(session_);
   }
 
+  // Runs host code: its exception ends the transfer (rethrown once the handles
+  // are closed), and a control it destroyed is seen at once.
   template <class F>
-  void Raise(F&& call) {
-    if (s_.events == nullptr) return;
+  void CallHost(F&& call) {
     try {
       call();
     } catch (...) {
@@ -295,6 +290,12 @@ class Transfer {
       throw HostAbort{};
     }
     LookForTheControl();
+  }
+
+  template <class F>
+  void Raise(F&& call) {
+    if (s_.events == nullptr) return;
+    CallHost(call);
   }
 
   void RaiseStatus(Long code) {
@@ -305,13 +306,7 @@ class Transfer {
   // Looks first as well: a wait callback may have seen the control destroyed.
   void Yield() {
     LookForTheControl();
-    try {
-      s_.Yield();
-    } catch (...) {
-      hostException_ = std::current_exception();
-      throw HostAbort{};
-    }
-    LookForTheControl();
+    CallHost([&] { s_.Yield(); });
   }
 
   vizADAVU& control_;

@@ -113,34 +113,30 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
 
+  // Each side sets its control up before each submission: Clear resets it.
   vizadavu::qt::FormControl control;
-  control.setSecure_Mode_Off(true);
-  control.setURL(url);
   PlainSide plain;
   vizadavu::vizADAVU bare(&plain, &plain);
-  bare.Secure_Mode_Off = true;
-  bare.YieldWhileWaiting = true;  // as the Qt control's
-  bare.URL(url.toStdU16String());
 
   const auto qtSide = [&](const std::function<void()>& sending) {
+    control.setSecure_Mode_Off(true);
+    control.setURL(url);
     const auto connection =
         QObject::connect(&control, &vizadavu::qt::FormControl::Status, [&](int code) {
           if (code == vizadavu::status::SendingRequest) sending();
         });
     const bool ended = control.submit(1) && control.Clear();
     QObject::disconnect(connection);
-    control.setSecure_Mode_Off(true);
-    control.setURL(url);
     return ended;
   };
   const auto plainSide = [&](const std::function<void()>& sending) {
+    bare.Secure_Mode_Off = true;
+    bare.YieldWhileWaiting = true;  // as the Qt control's
+    bare.URL(url.toStdU16String());
     plain.sending = sending;
     plain.ended = false;
     bare.Action(1);
     bare.Clear();
-    bare.Secure_Mode_Off = true;
-    bare.YieldWhileWaiting = true;
-    bare.URL(url.toStdU16String());
     return plain.ended;
   };
   Measure(qtSide, false);  // warm both

@@ -140,6 +140,18 @@ CertPtr MakeCertificate(const std::string& name, EVP_PKEY* subjectKey, X509* iss
   return cert;
 }
 
+// A CA's name with a random tag: every CA a test makes is told from the others
+// by its name too, as real CAs are (the servers' CAs and their intermediates
+// all sit in one trust store under wine).
+std::string UniqueName(const char* what) {
+  unsigned char tag[4];
+  if (RAND_bytes(tag, sizeof tag) != 1) Fail("RAND_bytes failed");
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string name = std::string(what) + " ";
+  for (const unsigned char b : tag) name += {kHex[b >> 4], kHex[b & 15]};
+  return name;
+}
+
 }  // namespace
 
 struct TestPki::Impl {
@@ -155,8 +167,8 @@ TestPki::TestPki() : TestPki(-std::chrono::hours(24), std::chrono::hours(24 * 36
 TestPki::TestPki(std::chrono::seconds notBefore, std::chrono::seconds notAfter)
     : impl_(std::make_unique<Impl>()) {
   impl_->key = NewKey();
-  impl_->cert = MakeCertificate("vizADAVU Test CA", impl_->key.get(), nullptr, impl_->key.get(),
-                                true, notBefore, notAfter);
+  impl_->cert = MakeCertificate(UniqueName("vizADAVU Test CA"), impl_->key.get(), nullptr,
+                                impl_->key.get(), true, notBefore, notAfter);
   impl_->pem = CertToPem(impl_->cert.get());
 }
 
@@ -206,8 +218,8 @@ Pem TestPki::IssueViaIntermediate(const std::string& dnsOrIp, std::chrono::secon
                                   std::chrono::seconds notAfter) const {
   if (dnsOrIp.empty()) throw std::invalid_argument("TestPki: empty host name");
   KeyPtr caKey = NewKey();
-  CertPtr ca = MakeCertificate("vizADAVU Test Intermediate", caKey.get(), impl_->cert.get(),
-                               impl_->key.get(), true, notBefore, notAfter);
+  CertPtr ca = MakeCertificate(UniqueName("vizADAVU Test Intermediate"), caKey.get(),
+                               impl_->cert.get(), impl_->key.get(), true, notBefore, notAfter);
   KeyPtr key = NewKey();
   CertPtr leaf = MakeCertificate(dnsOrIp, key.get(), ca.get(), caKey.get(), false,
                                  -std::chrono::hours(1), std::chrono::hours(1));

@@ -22,7 +22,17 @@ char16_t* SecretText::Extend(std::size_t count) {
   if (count > capacity_ - size_) Grow(count);
   char16_t* at = data_ + size_;
   size_ += count;
+  if (mapped_ && size_ > ready_) Prefault();
   return at;
+}
+
+// A mapped text has its pages made present a step at a time ahead of the
+// characters written into it, instead of faulted in one by one.
+void SecretText::Prefault() noexcept {
+  constexpr std::size_t kStep = platform::kPrefaultStep / sizeof(char16_t);
+  const std::size_t ready = std::min(capacity_, (size_ / kStep + 1) * kStep);
+  memory_->Prefault(data_ + ready_, (ready - ready_) * sizeof(char16_t));
+  ready_ = ready;
 }
 
 void SecretText::Grow(std::size_t needed) {
@@ -57,6 +67,7 @@ void SecretText::Grow(std::size_t needed) {
   size_ = size;
   capacity_ = grownBytes / sizeof(char16_t);
   mapped_ = map;
+  ready_ = 0;
 }
 
 void SecretText::Wipe() noexcept {
@@ -75,7 +86,7 @@ void SecretText::Release() noexcept {
     memory_->Free(data_);
   }
   data_ = nullptr;
-  size_ = capacity_ = 0;
+  size_ = capacity_ = ready_ = 0;
   mapped_ = false;
 }
 

@@ -39,10 +39,12 @@ class SecretText {
 
  private:
   void Grow(std::size_t needed);
+  void Prefault() noexcept;
   platform::Memory* memory_;
   char16_t* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;  // characters
+  std::size_t ready_ = 0;     // characters of a mapping made present ahead of the text
   bool mapped_ = false;
 };
 

@@ -31,7 +31,19 @@ class Memory {
   // Gives back a mapping from Map (or one mremap moved into its place) of
   // `bytes`, every byte of which is zero.
   virtual void Unmap(void* map, std::size_t bytes) noexcept = 0;
+  // The `bytes` at `at` (writable memory of this process) are about to be
+  // written: where the system can, their pages are made present in one call,
+  // which costs far less than a fault per 4 KiB page. Only a hint: nothing is
+  // written, and the default does nothing.
+  virtual void Prefault(void* at, std::size_t bytes) noexcept {
+    static_cast<void>(at);
+    static_cast<void>(bytes);
+  }
 };
+
+// How far ahead of the bytes arriving a long read or text has its pages made
+// present: at most this much memory is touched before it is needed.
+constexpr std::size_t kPrefaultStep = std::size_t{1} << 20;
 
 // Moves the `bytes` of mapping `from` (from Map) to the start of mapping `to`,
 // page tables and all: no copy, and nothing stays behind at `from`, which is

@@ -73,10 +73,21 @@ void CurlTransfer::ReleaseStage() noexcept {
 void CurlTransfer::DrainStage() {
   const std::size_t take = std::min(stageEnd_ - stageBegin_, dstCap_ - dstLen_);
   if (take == 0) return;
+  Prefault(dstLen_ + take);
   std::memcpy(dst_ + dstLen_, stage_ + stageBegin_, take);
   dstLen_ += take;
   stageBegin_ += take;
   if (stageBegin_ == stageEnd_) stageBegin_ = stageEnd_ = 0;
+}
+
+// A long read's buffer has its pages made present a step at a time ahead of
+// the bytes arriving (through the first step boundary at or past `end`),
+// instead of faulted in one by one by the copies into it.
+void CurlTransfer::Prefault(std::size_t end) noexcept {
+  if (dstCap_ < kPrefaultStep || end <= dstReady_) return;
+  const std::size_t ready = std::min(dstCap_, (end / kPrefaultStep + 1) * kPrefaultStep);
+  memory_->Prefault(dst_ + dstReady_, ready - dstReady_);
+  dstReady_ = ready;
 }
 
 // The error of a finished transfer: one of our own callbacks' if one failed it.
@@ -153,6 +164,7 @@ std::size_t CurlTransfer::OnBody(char* data, std::size_t size, std::size_t count
     }
   }
   if (taken > 0) {
+    t.Prefault(t.dstLen_ + taken);
     std::memcpy(t.dst_ + t.dstLen_, bytes, taken);
     t.dstLen_ += taken;
   }
@@ -305,7 +317,7 @@ ErrorCode CurlTransfer::AwaitHeaders() {
 ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::uint32_t& bytesRead) {
   dst_ = buffer;
   dstCap_ = wanted;
-  dstLen_ = 0;
+  dstLen_ = dstReady_ = 0;
   readCount_ = &bytesRead;
   DrainStage();
   if (error_ == codes::None && dstLen_ < dstCap_ && !done_) {
@@ -316,7 +328,7 @@ ErrorCode CurlTransfer::Read(std::uint8_t* buffer, std::uint32_t wanted, std::ui
   bytesRead = static_cast<std::uint32_t>(dstLen_);
   readCount_ = nullptr;
   dst_ = nullptr;
-  dstCap_ = dstLen_ = 0;
+  dstCap_ = dstLen_ = dstReady_ = 0;
   // A failure is reported once every good byte before it has been handed out;
   // bytesRead still holds those of this call.
   return Staged() ? codes::None : error_;

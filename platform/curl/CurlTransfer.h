@@ -117,6 +117,7 @@ class CurlTransfer {
   void ReleaseStage() noexcept;
   bool Staged() const { return stageEnd_ > stageBegin_; }
   void DrainStage();
+  void Prefault(std::size_t end) noexcept;
   bool ReserveStage(std::size_t bytes, bool& refused);
   bool Sending() const { return connected_ && !done_ && ulNow_ < uploadSize_; }
 
@@ -137,6 +138,7 @@ class CurlTransfer {
   std::uint8_t* dst_ = nullptr;
   std::size_t dstCap_ = 0;
   std::size_t dstLen_ = 0;
+  std::size_t dstReady_ = 0;            // bytes from its start made present ahead of the data
   std::uint32_t* readCount_ = nullptr;  // the caller's count, kept current while waiting
 
   std::atomic<bool> busy_{false};

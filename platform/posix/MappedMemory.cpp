@@ -2,6 +2,10 @@
 #include "platform/Memory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdlib>
@@ -51,8 +55,26 @@ class BuiltInMemory final : public Memory {
     if (gone.map != nullptr) munmap(gone.map, gone.bytes);
   }
 
+  // MADV_POPULATE_WRITE (Linux 5.14). On the benchmarks' VM, writing 256 MiB
+  // of fresh mapping took 128-159 ms when each MiB was made present first and
+  // 218-256 ms when its pages were faulted in one by one by the writes. A
+  // system without it says EINVAL once, and is not asked again.
+  void Prefault(void* at, std::size_t bytes) noexcept override {
+    if (bytes == 0 || !populate_.load(std::memory_order_relaxed)) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(at) & ~(page - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(at) + bytes;
+    const int hostErrno = errno;  // a hint leaves the host's errno as it was
+    if (madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0 &&
+        errno == EINVAL) {
+      populate_.store(false, std::memory_order_relaxed);
+    }
+    errno = hostErrno;
+  }
+
  private:
   KeptMappings kept_;
+  std::atomic<bool> populate_{true};
 };
 
 }  // namespace

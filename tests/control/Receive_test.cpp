@@ -99,6 +99,24 @@ TEST_F(ReceiveTest, ChunkedViewsAndTheCountSoFar) {
   EXPECT_EQ(observed.BytesReceived(), 0u);
 }
 
+TEST_F(ReceiveTest, LongTextIsMadePresentJustAheadOfItself) {
+  // From the start of its mapping (also after each move) to within a step of its end.
+  std::size_t ready = 0;
+  const char* end = nullptr;
+  memory.onPrefault = [&](const void* at, std::size_t bytes) {
+    ready += bytes;
+    end = static_cast<const char*>(at) + bytes;
+  };
+  Transfer(std::string(std::size_t{3} << 20, 'x'), -1);
+  const std::u16string_view text = control.ReceiveBufferView();
+  ASSERT_EQ(text.size(), std::size_t{3} << 20);
+  const auto* textEnd = reinterpret_cast<const char*>(text.data() + text.size());
+  EXPECT_GE(ready, text.size() * 2);
+  EXPECT_LE(ready, text.size() * 2 + platform::kPrefaultStep);
+  EXPECT_GE(end, textEnd);
+  EXPECT_LE(end, textEnd + platform::kPrefaultStep);
+}
+
 TEST_F(ReceiveTest, ClearOnNewControlChangesNothingVisible) {
   control.Clear();
   EXPECT_EQ(control.URL(), u"http://example.test/");

@@ -164,10 +164,12 @@ class FailingMemory : public platform::Memory {
 
 // The system memory, showing every block to `onFree` just before it goes back,
 // after its owner wiped it: a heap block with the size it was allocated with,
-// a mapping with its mapped size.
+// a mapping with its mapped size; and every range it is asked to prefault to
+// `onPrefault`.
 class WatchedMemory : public platform::Memory {
  public:
   std::function<void(const void* block, std::size_t bytes)> onFree;
+  std::function<void(const void* at, std::size_t bytes)> onPrefault;
 
   void* Allocate(std::size_t bytes, bool zeroed) noexcept override {
     void* block = platform::SystemMemory().Allocate(bytes, zeroed);
@@ -193,6 +195,10 @@ class WatchedMemory : public platform::Memory {
       if (onFree) onFree(map, bytes);
     }
     platform::SystemMemory().Unmap(map, bytes);
+  }
+  void Prefault(void* at, std::size_t bytes) noexcept override {
+    if (onPrefault) onPrefault(at, bytes);
+    platform::SystemMemory().Prefault(at, bytes);
   }
 
  private:

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/curl/CurlInternet.h"
+#include "tests/support/FakeInternet.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestPki.h"
 
@@ -91,7 +92,8 @@ class CurlInternetTest : public ::testing::Test {
     if (session_ != kNullHandle) net_.CloseHandle(session_);
   }
 
-  CurlInternet net_;
+  test::WatchedMemory memory_;
+  CurlInternet net_{memory_};
   Handle session_ = kNullHandle;
 };
 

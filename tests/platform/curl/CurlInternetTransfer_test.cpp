@@ -49,11 +49,20 @@ TEST_F(CurlInternetTest, OneLargeReadGetsAMultiMegabyteBodyIntact) {
   LoopbackServer server(LoopbackServer::Respond(200, body));
   const Handle request = Open(server.Port(), "GET", "/");
   ASSERT_TRUE(net_.SendRequest(request, std::nullopt));
-  std::vector<std::uint8_t> buffer(body.size() + 1000);
+  // Far larger than the body: its pages are made present in steps just ahead
+  // of the bytes, from its start, never beyond it or a step past the body.
+  std::vector<std::uint8_t> buffer(body.size() + (std::size_t{64} << 20));
+  std::size_t ready = 0;
+  memory_.onPrefault = [&](const void* at, std::size_t bytes) {
+    EXPECT_EQ(at, buffer.data() + ready);
+    ready += bytes;
+  };
   std::uint32_t got = 0;
   ASSERT_TRUE(
       net_.ReadFile(request, buffer.data(), static_cast<std::uint32_t>(buffer.size()), got));
   ASSERT_EQ(got, body.size());
+  EXPECT_GE(ready, body.size());
+  EXPECT_LE(ready, body.size() + kPrefaultStep);
   EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + got), body);
   EXPECT_TRUE(net_.ReadFile(request, buffer.data(), 10, got));
   EXPECT_EQ(got, 0u);

@@ -151,11 +151,13 @@ class Host : public vizADAVUEvents, public MessageLoop {
 // code-page bytes a bounded piece at a time. False when out fails.
 bool WriteReply(const vizADAVU& control, std::ostream& out) {
   if (control.ReceiveBufferSize >= 0) {
-    // In pieces of 1 MiB: one write of a 300 MiB reply into a file took the
+    // In pieces of 256 KiB: one write of a 300 MiB reply into a file took the
     // program 0.7-1.3 s on the development VM, the same bytes in 1 MiB writes
-    // about 0.2 s (bench/README.md).
+    // about 0.2 s; on a later kernel (6.18, ext4) 1 MiB and 512 KiB writes of
+    // 300 MiB took 0.1 s or 0.4-0.9 s by turns, 64-256 KiB writes 0.09-0.11 s
+    // every time (bench/README.md).
     const vizADAVU::ByteView bytes = control.StringBView();
-    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    constexpr std::size_t kPiece = std::size_t{256} << 10;
     for (std::size_t done = 0; done < bytes.size && out;) {
       const std::size_t count = std::min(kPiece, bytes.size - done);
       out.write(reinterpret_cast<const char*>(bytes.data + done),
@@ -235,7 +237,8 @@ int Run(const Options& options, const Environment& env, std::ostream& out, bool 
   errno = 0;
   const bool written = WriteReply(control, out);
   const int writeErrno = errno;
-  control.Clear();
+  // The reply is wiped as the control is destroyed, on the way out: zeros, not
+  // Clear's random bytes and then zeros, which took 0.1 s more for 300 MiB.
   if (!written) {
     env.err << "vizadavu: cannot write the reply: "
             << (writeErrno != 0 ? std::strerror(writeErrno) : "output error") << "\n";

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/CodePage.h"
 
@@ -27,30 +29,73 @@ constexpr ActionTable MakeActions(bool escapeSeparators) {
 constexpr ActionTable kUrlActions = MakeActions(false);
 constexpr ActionTable kFieldActions = MakeActions(true);
 
-// Encodes into out[start..], which has room for Width() characters per input
-// character; returns the end of what was written.
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// What the encoder writes for a character below 256, held four units wide so
+// that one store writes it whole; `size` 0: a two-byte code, written by the
+// general path.
+template <class Char>
+struct Piece {
+  Char units[4];
+  std::uint8_t size;
+};
+template <class Char>
+using PieceTable = std::array<Piece<Char>, 256>;
+
+template <class Char>
+PieceTable<Char> MakePieces(const ActionTable& actions) {
+  PieceTable<Char> table{};
+  for (std::size_t c = 0; c < table.size(); ++c) {
+    Piece<Char>& piece = table[c];
+    if (actions[c] != kEscape) {
+      piece.units[0] = static_cast<Char>(actions[c] == kPass ? c : '+');
+      piece.size = 1;
+      continue;
+    }
+    // Below 0x80 every code page is ASCII.
+    const std::uint16_t code =
+        c < 0x80 ? static_cast<std::uint16_t>(c) : platform::CharToAnsi(static_cast<char16_t>(c));
+    if (code > 0xFF) continue;
+    piece.units[0] = static_cast<Char>('%');
+    piece.units[1] = static_cast<Char>(kHex[code >> 4]);
+    piece.units[2] = static_cast<Char>(kHex[code & 0xF]);
+    piece.size = 3;
+  }
+  return table;
+}
+
+// The pieces of the process's code page, made on first use.
+template <class Char>
+const PieceTable<Char>& Pieces(const ActionTable& actions) {
+  static const PieceTable<Char> url = MakePieces<Char>(kUrlActions);
+  static const PieceTable<Char> field = MakePieces<Char>(kFieldActions);
+  return &actions == &kUrlActions ? url : field;
+}
+
+// Units a piece may write past the end of what it encodes.
+constexpr std::size_t kSlack = 3;
+
+// Encodes into `out`, which has room for Width() units per input character and
+// kSlack more; returns the end of what was written.
 template <class Char>
 Char* Encode(std::u16string_view raw, const ActionTable& actions, Char* out) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
+  const PieceTable<Char>& pieces = Pieces<Char>(actions);
   const char16_t* p = raw.data();
   const char16_t* const end = p + raw.size();
   while (p != end) {
     const char16_t c = *p++;
-    const Action action = c < 256 ? actions[c] : kEscape;
-    if (action == kPass) {
-      *out++ = static_cast<Char>(c);
-    } else if (action == kPlus) {
-      *out++ = static_cast<Char>('+');
-    } else {
-      // Below 0x80 every code page is ASCII.
-      const std::uint16_t code = c < 0x80 ? c : platform::CharToAnsi(c);
-      // A surrogate pair is one character: one "%3F" for both units.
-      if ((c & 0xFC00) == 0xD800 && p != end && (*p & 0xFC00) == 0xDC00) ++p;
-      *out++ = static_cast<Char>('%');
-      // A two-byte character is one "%" and its four digits, lead byte first.
-      for (int shift = code > 0xFF ? 12 : 4; shift >= 0; shift -= 4)
-        *out++ = static_cast<Char>(kHex[(code >> shift) & 0xF]);
+    if (c < 256 && pieces[c].size != 0) {
+      std::memcpy(out, pieces[c].units, sizeof pieces[c].units);
+      out += pieces[c].size;
+      continue;
     }
+    const std::uint16_t code = platform::CharToAnsi(c);
+    // A surrogate pair is one character: one "%3F" for both units.
+    if ((c & 0xFC00) == 0xD800 && p != end && (*p & 0xFC00) == 0xDC00) ++p;
+    *out++ = static_cast<Char>('%');
+    // A two-byte character is one "%" and its four digits, lead byte first.
+    for (int shift = code > 0xFF ? 12 : 4; shift >= 0; shift -= 4)
+      *out++ = static_cast<Char>(kHex[(code >> shift) & 0xF]);
   }
   return out;
 }
@@ -63,7 +108,7 @@ std::size_t Width() {
 template <class String>
 void AppendEncoded(String& out, std::u16string_view raw, const ActionTable& actions) {
   const std::size_t start = out.size();
-  out.resize(start + raw.size() * Width());
+  out.resize(start + raw.size() * Width() + kSlack);
   auto* end = Encode(raw, actions, out.data() + start);
   out.resize(static_cast<std::size_t>(end - out.data()));
 }

@@ -64,12 +64,17 @@ PieceTable<Char> MakePieces(const ActionTable& actions) {
   return table;
 }
 
-// The pieces of the process's code page, made on first use.
+// The pieces of the process's code page, each table made on its first use: for
+// URLEncode, and for form names and values (which also escape "&" and "=").
 template <class Char>
-const PieceTable<Char>& Pieces(const ActionTable& actions) {
-  static const PieceTable<Char> url = MakePieces<Char>(kUrlActions);
-  static const PieceTable<Char> field = MakePieces<Char>(kFieldActions);
-  return &actions == &kUrlActions ? url : field;
+const PieceTable<Char>& UrlPieces() {
+  static const PieceTable<Char> table = MakePieces<Char>(kUrlActions);
+  return table;
+}
+template <class Char>
+const PieceTable<Char>& FieldPieces() {
+  static const PieceTable<Char> table = MakePieces<Char>(kFieldActions);
+  return table;
 }
 
 // Units a piece may write past the end of what it encodes.
@@ -78,8 +83,7 @@ constexpr std::size_t kSlack = 3;
 // Encodes into `out`, which has room for Width() units per input character and
 // kSlack more; returns the end of what was written.
 template <class Char>
-Char* Encode(std::u16string_view raw, const ActionTable& actions, Char* out) {
-  const PieceTable<Char>& pieces = Pieces<Char>(actions);
+Char* Encode(std::u16string_view raw, const PieceTable<Char>& pieces, Char* out) {
   const char16_t* p = raw.data();
   const char16_t* const end = p + raw.size();
   while (p != end) {
@@ -106,10 +110,11 @@ std::size_t Width() {
 }
 
 template <class String>
-void AppendEncoded(String& out, std::u16string_view raw, const ActionTable& actions) {
+void AppendEncoded(String& out, std::u16string_view raw,
+                   const PieceTable<typename String::value_type>& pieces) {
   const std::size_t start = out.size();
   out.resize(start + raw.size() * Width() + kSlack);
-  auto* end = Encode(raw, actions, out.data() + start);
+  auto* end = Encode(raw, pieces, out.data() + start);
   out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
@@ -117,12 +122,12 @@ void AppendEncoded(String& out, std::u16string_view raw, const ActionTable& acti
 
 Text URLEncode(std::u16string_view raw) {
   Text out;
-  AppendEncoded(out, raw, kUrlActions);
+  AppendEncoded(out, raw, UrlPieces<char16_t>());
   return out;
 }
 
 void AppendFieldEncoded(platform::SecretString& out, std::u16string_view raw) {
-  AppendEncoded(out, raw, kFieldActions);
+  AppendEncoded(out, raw, FieldPieces<char>());
 }
 
 std::optional<platform::SecretString> EncodeFormBody(std::span<const FormVar> vars, Long count) {

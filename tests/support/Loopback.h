@@ -32,18 +32,22 @@ inline void ClearProxyEnvironment() {
   setenv("no_proxy", "*", 1);
 }
 
-// A loopback port that was free a moment ago (bound once, then released), so a
-// connection to it is refused.
+// A loopback port nobody listens on, so a connection to it is refused. The port
+// stays bound (never listened on) until the process ends: a port merely released
+// again could be taken by a server of a test running beside this one, which would
+// then answer the connection meant to be refused.
 inline std::uint16_t UnusedPort() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::perror("UnusedPort");
+    std::abort();
+  }
+  return ntohs(address.sin_port);  // fd is kept open on purpose
 }
 
 // Writes `text` to `path` through a file beside it, renamed into place, so that a

@@ -130,10 +130,13 @@ int Serve(const std::string& caseDir, const std::filesystem::path& state, char**
   std::vector<std::unique_ptr<LoopbackServer>> servers;
   std::string ports;
   for (const Case& c : cases) {
-    auto server =
-        std::make_unique<LoopbackServer>(Play(c, state / "requests" / c.name), pki.For(c.tls));
-    ports += c.name + " " + std::to_string(server->Port()) + "\n";
-    if (c.listen) servers.push_back(std::move(server));  // else closed now: the port refuses
+    if (!c.listen) {  // a port held unlistened, so that it refuses
+      ports += c.name + " " + std::to_string(test::UnusedPort()) + "\n";
+      continue;
+    }
+    servers.push_back(
+        std::make_unique<LoopbackServer>(Play(c, state / "requests" / c.name), pki.For(c.tls)));
+    ports += c.name + " " + std::to_string(servers.back()->Port()) + "\n";
   }
   if (!test::ReplaceFile((state / "ports").string(), ports)) {
     std::cerr << "vizadavu_cases serve: cannot write into " << state << "\n";

@@ -112,11 +112,7 @@ TEST_F(CurlInternetTest, ChunkedBodiesAreDecodedAndBadChunksFailAfterTheData) {
 }
 
 TEST_F(CurlInternetTest, ConnectionFailuresMapToWindowsCodes) {
-  std::uint16_t closedPort = 0;
-  {
-    LoopbackServer gone(LoopbackServer::Echo());
-    closedPort = gone.Port();
-  }
+  const std::uint16_t closedPort = test::UnusedPort();
   Handle request = Open(closedPort, "GET", "/");
   EXPECT_FALSE(net_.SendRequest(request, std::nullopt));
   EXPECT_EQ(net_.LastError(), 12029u);

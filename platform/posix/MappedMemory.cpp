@@ -43,16 +43,16 @@ class BuiltInMemory final : public Memory {
   // The smallest kept mapping that is large enough, else a fresh one.
   void* Map(std::size_t& bytes) noexcept override {
     if (void* kept = kept_.Take(bytes)) {
-      Reused(kept, bytes, true);
+      NoteReused(kept, bytes);
       return kept;
     }
     void* fresh = MapAligned(bytes);
-    if (fresh != nullptr) Reused(fresh, bytes, false);
+    if (fresh != nullptr) ForgetReused(fresh, bytes);
     return fresh;
   }
 
   void Unmap(void* map, std::size_t bytes) noexcept override {
-    Reused(map, bytes, false);
+    ForgetReused(map, bytes);
     KeptMappings::Mapping gone{map, bytes};
     if (bytes <= KeptMappings::kMaxBytes) {
       madvise(map, bytes, MADV_FREE);
@@ -84,19 +84,23 @@ class BuiltInMemory final : public Memory {
   }
 
  private:
-  // Notes `map` as a kept mapping in use again, or forgets every note that
-  // overlaps it: a mapping moved away by MoveMapping is never unmapped here,
-  // and its addresses may come back in a fresh mapping.
-  void Reused(void* map, std::size_t bytes, bool reused) noexcept {
+  // Notes `map`, a kept mapping, as in use again (while a note is free).
+  void NoteReused(void* map, std::size_t bytes) noexcept {
+    const std::lock_guard lock(reusedMutex_);
+    for (KeptMappings::Mapping& r : reused_) {
+      if (r.map == nullptr) return void(r = {map, bytes});
+    }
+  }
+
+  // Forgets every note that overlaps `map`: on its release, and on a fresh
+  // mapping, since a mapping moved away by MoveMapping is never unmapped here
+  // and its addresses may come back in a fresh one.
+  void ForgetReused(void* map, std::size_t bytes) noexcept {
     const auto begin = reinterpret_cast<std::uintptr_t>(map);
     const std::lock_guard lock(reusedMutex_);
     for (KeptMappings::Mapping& r : reused_) {
       const auto start = reinterpret_cast<std::uintptr_t>(r.map);
       if (r.map != nullptr && start < begin + bytes && begin < start + r.bytes) r = {};
-    }
-    if (!reused) return;
-    for (KeptMappings::Mapping& r : reused_) {
-      if (r.map == nullptr) return void(r = {map, bytes});
     }
   }
 

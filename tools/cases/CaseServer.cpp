@@ -130,13 +130,15 @@ int Serve(const std::string& caseDir, const std::filesystem::path& state, char**
   std::vector<std::unique_ptr<LoopbackServer>> servers;
   std::string ports;
   for (const Case& c : cases) {
-    if (!c.listen) {  // a port held unlistened, so that it refuses
-      ports += c.name + " " + std::to_string(test::UnusedPort()) + "\n";
-      continue;
+    std::uint16_t port = 0;
+    if (c.listen) {
+      servers.push_back(
+          std::make_unique<LoopbackServer>(Play(c, state / "requests" / c.name), pki.For(c.tls)));
+      port = servers.back()->Port();
+    } else {
+      port = test::UnusedPort();  // held unlistened, so that it refuses
     }
-    servers.push_back(
-        std::make_unique<LoopbackServer>(Play(c, state / "requests" / c.name), pki.For(c.tls)));
-    ports += c.name + " " + std::to_string(servers.back()->Port()) + "\n";
+    ports += c.name + " " + std::to_string(port) + "\n";
   }
   if (!test::ReplaceFile((state / "ports").string(), ports)) {
     std::cerr << "vizadavu_cases serve: cannot write into " << state << "\n";
